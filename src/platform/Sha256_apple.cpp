@@ -1,0 +1,44 @@
+#include <CommonCrypto/CommonDigest.h>
+
+#include "platform/Sha256.h"
+
+namespace platform {
+
+struct Sha256::Impl {
+    CC_SHA256_CTX ctx;
+};
+
+Sha256::Sha256() : impl_(std::make_unique<Impl>()) { CC_SHA256_Init(&impl_->ctx); }
+
+Sha256::~Sha256() = default;
+
+void Sha256::update(const void* data, size_t size) {
+    // CC_LONG is 32 bits; feed large buffers in slices.
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        CC_LONG slice = size > 0x40000000 ? 0x40000000 : static_cast<CC_LONG>(size);
+        CC_SHA256_Update(&impl_->ctx, bytes, slice);
+        bytes += slice;
+        size -= slice;
+    }
+}
+
+std::string Sha256::finalizeHex() {
+    unsigned char digest[CC_SHA256_DIGEST_LENGTH];
+    CC_SHA256_Final(digest, &impl_->ctx);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : digest) {
+        out.push_back(kDigits[b >> 4]);
+        out.push_back(kDigits[b & 0xF]);
+    }
+    return out;
+}
+
+std::string Sha256::hex(std::string_view data) {
+    Sha256 h;
+    h.update(data);
+    return h.finalizeHex();
+}
+
+}  // namespace platform
