@@ -132,15 +132,26 @@ TEST(ProbeTest, ReadinessNeedsOurServerAndAWebHelper) {
     helper->wait();
 }
 
-TEST(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
+// killAll with the launcher's own Steam exit notice wired to a counter.
+class KillAllTest : public ::testing::Test {
+protected:
+    KillAllTest() {
+        queue.install();
+        launcher.setOnExit([this](int32_t) { ++exits; });
+    }
+    ~KillAllTest() override { platform::MainQueue::setPoster({}); }
+    bool exitHandled() {
+        return queue.drainUntil([&] { return exits == 1; }, 20s);
+    }
+
     testsupport::TestHome home;
     testsupport::FakeWine wine;
     platform::ManualQueue queue;
-    queue.install();
     ProcessLauncher launcher;
     int exits = 0;
-    launcher.setOnExit([&](int32_t) { ++exits; });
+};
 
+TEST_F(KillAllTest, EndsOurSteamAndEveryWebHelper) {
     ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
     auto foreign = foreignHelper();
     ASSERT_TRUE(waitFor([] { return processesMatching(kHelperName).size() >= 2; }));
@@ -154,20 +165,16 @@ TEST(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(status->signaled);
     EXPECT_EQ(status->status, SIGKILL);
-    EXPECT_TRUE(queue.drainUntil([&] { return exits == 1; }, 20s));
+    EXPECT_TRUE(exitHandled());
     EXPECT_TRUE(wine.livePids().empty());
 
     const auto calls = wine.calls("wineserver");
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back().args, std::vector<std::string>{"-k"});
     EXPECT_EQ(calls.back().env, Constants::buildSafeEnvironment(Constants::prefixPath()));
-    platform::MainQueue::setPoster({});
 }
 
-TEST(ProbeTest, KillAllWithNothingRunningLeavesNothingBehind) {
-    testsupport::TestHome home;
-    testsupport::FakeWine wine;
-    ProcessLauncher launcher;
+TEST_F(KillAllTest, WithNothingRunningLeavesNothingBehind) {
     const double seconds = secondsOf([&] { launcher.killAll(); });
     EXPECT_GE(seconds, 2.0);
     EXPECT_EQ(wine.calls("wineserver").size(), 1u);
@@ -175,21 +182,13 @@ TEST(ProbeTest, KillAllWithNothingRunningLeavesNothingBehind) {
     EXPECT_TRUE(processesMatching(Constants::wineserver()).empty());
 }
 
-TEST(ProbeTest, KillAllWithoutAServerProgramTerminatesTheTrackedSteam) {
-    testsupport::TestHome home;
-    testsupport::FakeWine wine;
+TEST_F(KillAllTest, WithoutAServerProgramTerminatesTheTrackedSteam) {
     wine.set("steam.helper_delay", "never");
-    platform::ManualQueue queue;
-    queue.install();
-    ProcessLauncher launcher;
-    int exits = 0;
-    launcher.setOnExit([&](int32_t) { ++exits; });
     ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
     ASSERT_TRUE(waitFor([&] { return wine.serverAlive(); }));
     fs::remove(Constants::wineserver());
 
     launcher.killAll();
-    EXPECT_TRUE(queue.drainUntil([&] { return exits == 1; }, 20s));
+    EXPECT_TRUE(exitHandled());
     EXPECT_FALSE(launcher.isRunning());
-    platform::MainQueue::setPoster({});
 }
