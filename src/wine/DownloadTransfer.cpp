@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace DownloadTransfer {
 

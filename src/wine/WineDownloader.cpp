@@ -56,7 +56,7 @@ constexpr char kUnpackedWineTree[] = "/Wine Staging.app/Contents/Resources/wine"
 constexpr char kTempTemplate[] = "/.wine-download-XXXXXX";
 
 std::optional<uint64_t> statvfsFreeBytes(const std::string& path) {
-    struct statvfs info{};
+    struct statvfs info {};
     if (::statvfs(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
 }
@@ -194,8 +194,8 @@ struct WineDownloader::Impl {
         const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
         if (fd < 0) {
             const std::string why = std::strerror(errno);
-            failTransfer(session, why, "the download file could not be created in \"" + settings.supportDir +
-                                           "\": " + why);
+            failTransfer(session, why,
+                         "the download file could not be created in \"" + settings.supportDir + "\": " + why);
             return;
         }
         DownloadTransfer::Limits limits;
@@ -334,9 +334,13 @@ WineDownloader::WineDownloader() : WineDownloader(Settings::defaults()) {}
 
 WineDownloader::WineDownloader(Settings settings) : impl_(std::make_unique<Impl>(std::move(settings))) {}
 
-WineDownloader::~WineDownloader() { impl_->stop(); }
+WineDownloader::~WineDownloader() {
+    impl_->stop();
+}
 
-bool WineDownloader::isInstalled() const { return impl_->isInstalled(); }
+bool WineDownloader::isInstalled() const {
+    return impl_->isInstalled();
+}
 
 void WineDownloader::install(ProgressHandler progress, CompletionHandler completion) {
     auto session = std::make_shared<Impl::Session>();

@@ -1,5 +1,3 @@
-#include "wine/WineDownloader.h"
-
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -14,6 +12,7 @@
 #include "support/HttpTestServer.h"
 #include "support/TestArchives.h"
 #include "support/TestHome.h"
+#include "wine/WineDownloader.h"
 
 namespace fs = std::filesystem;
 using testsupport::ArchiveKind;
@@ -149,7 +148,9 @@ struct Row {
     bool expectProgress;
 };
 
-std::ostream& operator<<(std::ostream& os, const Row& r) { return os << r.name; }
+std::ostream& operator<<(std::ostream& os, const Row& r) {
+    return os << r.name;
+}
 
 class InstallOutcomeTest : public WineDownloaderTest, public ::testing::WithParamInterface<Row> {};
 
@@ -214,30 +215,117 @@ using M = HttpTestServer::Mode;
 INSTANTIATE_TEST_SUITE_P(
     LoopbackServer, InstallOutcomeTest,
     ::testing::Values(
-        Row{"Success", ArchiveKind::good, M::serve, 0, false, false, std::nullopt, "",
-            {kVerifying, kVerified, kExtracting}, true},
-        Row{"SlowDripReportsGrowingProgress", ArchiveKind::good, M::slowDrip, 0, false, false, std::nullopt, "", {},
+        Row{"Success",
+            ArchiveKind::good,
+            M::serve,
+            0,
+            false,
+            false,
+            std::nullopt,
+            "",
+            {kVerifying, kVerified, kExtracting},
+            true},
+        Row{"SlowDripReportsGrowingProgress",
+            ArchiveKind::good,
+            M::slowDrip,
+            0,
+            false,
+            false,
+            std::nullopt,
+            "",
+            {},
             true},
         Row{"ChunkedHasNoProgress", ArchiveKind::good, M::chunked, 0, false, false, std::nullopt, "", {}, false},
-        Row{"CloseDelimitedHasNoProgress", ArchiveKind::good, M::closeDelimited, 0, false, false, std::nullopt, "", {},
+        Row{"CloseDelimitedHasNoProgress",
+            ArchiveKind::good,
+            M::closeDelimited,
+            0,
+            false,
+            false,
+            std::nullopt,
+            "",
+            {},
             false},
         Row{"RedirectIsFollowed", ArchiveKind::good, M::redirect, 0, false, false, std::nullopt, "", {}, true},
-        Row{"GzipUnderXzNameIsRecognisedByTar", ArchiveKind::gzipUnderXzName, M::serve, 0, false, false, std::nullopt,
-            "", {}, true},
-        Row{"ErrorPageIsADigestMismatch", ArchiveKind::good, M::notFound, 0, false, false, Kind::checksumMismatch, "",
-            {kVerifying, "[ERROR] SHA256 mismatch"}, false},
-        Row{"DigestMismatch", ArchiveKind::good, M::serve, 0, true, false, Kind::checksumMismatch, "",
-            {"[ERROR] SHA256 mismatch"}, false},
-        Row{"ResetMidTransfer", ArchiveKind::good, M::resetAfter, 100'000, false, false, Kind::networkError, "*",
-            {"[ERROR] Download failed: "}, false},
-        Row{"TruncatedXzFailsInTar", ArchiveKind::truncatedXz, M::serve, 0, false, false, Kind::extractionFailed, "*",
-            {kExtracting, "[ERROR] tar exited with "}, false},
-        Row{"TarCannotStart", ArchiveKind::good, M::serve, 0, false, true, Kind::extractionFailed, "tar failed to run",
-            {"[ERROR] tar failed: "}, false},
-        Row{"NoWineBinary", ArchiveKind::noWineBinary, M::serve, 0, false, false, Kind::extractionFailed,
-            "Wine binary not found in archive", {"[ERROR] Wine binary not found in extracted archive"}, false},
-        Row{"VersionMismatchAfterInstall", ArchiveKind::oldVersion, M::serve, 0, false, false, Kind::versionMismatch,
-            "Installed but version check failed", {"[ERROR] Wine runtime installed but version check failed"},
+        Row{"GzipUnderXzNameIsRecognisedByTar",
+            ArchiveKind::gzipUnderXzName,
+            M::serve,
+            0,
+            false,
+            false,
+            std::nullopt,
+            "",
+            {},
+            true},
+        Row{"ErrorPageIsADigestMismatch",
+            ArchiveKind::good,
+            M::notFound,
+            0,
+            false,
+            false,
+            Kind::checksumMismatch,
+            "",
+            {kVerifying, "[ERROR] SHA256 mismatch"},
+            false},
+        Row{"DigestMismatch",
+            ArchiveKind::good,
+            M::serve,
+            0,
+            true,
+            false,
+            Kind::checksumMismatch,
+            "",
+            {"[ERROR] SHA256 mismatch"},
+            false},
+        Row{"ResetMidTransfer",
+            ArchiveKind::good,
+            M::resetAfter,
+            100'000,
+            false,
+            false,
+            Kind::networkError,
+            "*",
+            {"[ERROR] Download failed: "},
+            false},
+        Row{"TruncatedXzFailsInTar",
+            ArchiveKind::truncatedXz,
+            M::serve,
+            0,
+            false,
+            false,
+            Kind::extractionFailed,
+            "*",
+            {kExtracting, "[ERROR] tar exited with "},
+            false},
+        Row{"TarCannotStart",
+            ArchiveKind::good,
+            M::serve,
+            0,
+            false,
+            true,
+            Kind::extractionFailed,
+            "tar failed to run",
+            {"[ERROR] tar failed: "},
+            false},
+        Row{"NoWineBinary",
+            ArchiveKind::noWineBinary,
+            M::serve,
+            0,
+            false,
+            false,
+            Kind::extractionFailed,
+            "Wine binary not found in archive",
+            {"[ERROR] Wine binary not found in extracted archive"},
+            false},
+        Row{"VersionMismatchAfterInstall",
+            ArchiveKind::oldVersion,
+            M::serve,
+            0,
+            false,
+            false,
+            Kind::versionMismatch,
+            "Installed but version check failed",
+            {"[ERROR] Wine runtime installed but version check failed"},
             false}),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
@@ -321,8 +409,7 @@ TEST_F(WineDownloaderTest, TransferFailuresAreNetworkErrors) {
         {"refused connection", M::serve, "", true, std::chrono::seconds(600), std::chrono::seconds(60)},
         {"stall beyond the transfer limit", M::stallAfter, "", false, std::chrono::seconds(2),
          std::chrono::seconds(60)},
-        {"stall beyond the idle limit", M::stallAfter, "", false, std::chrono::seconds(600),
-         std::chrono::seconds(2)},
+        {"stall beyond the idle limit", M::stallAfter, "", false, std::chrono::seconds(600), std::chrono::seconds(2)},
         {"redirect to plain http elsewhere", M::redirect,
          "http://downloads.example.invalid/wine-staging-11.4-osx64.tar.xz", false, std::chrono::seconds(600),
          std::chrono::seconds(60)},
@@ -485,7 +572,7 @@ TEST_F(WineDownloaderTest, IsInstalledJudgesTheVersionLine) {
         bool installed;
     };
     const std::vector<Case> cases = {
-        {"wine-11.4 (Staging)", true}, {"wine-11.4", true},   {"   wine-11.4   ", true},
+        {"wine-11.4 (Staging)", true}, {"wine-11.4", true},  {"   wine-11.4   ", true},
         {"wine-11.3", false},          {"Wine-11.4", false}, {"", false},
     };
     WineDownloader::Settings settings = settingsFor("https://example.invalid/w.tar.xz", "");

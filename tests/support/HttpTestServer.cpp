@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -48,7 +48,7 @@ HttpTestServer::HttpTestServer(Options options) : options_(std::move(options)) {
     ::signal(SIGPIPE, SIG_IGN);
     if (!options_.filePath.empty()) {
         fileFd_ = ::open(options_.filePath.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st{};
+        struct stat st {};
         if (fileFd_ < 0 || ::fstat(fileFd_, &st) != 0) throw std::runtime_error("cannot open " + options_.filePath);
         fileSize_ = static_cast<uint64_t>(st.st_size);
     }
@@ -208,8 +208,9 @@ void HttpTestServer::handle(int fd) {
     }
     if (mode == Mode::notFound || !served) {
         const std::string body = kNotFoundPage;
-        const std::string head = header("404 Not Found", "Content-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                                                             std::to_string(body.size()) + "\r\n");
+        const std::string head =
+            header("404 Not Found",
+                   "Content-Type: text/html; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) + "\r\n");
         sendAll(fd, head.data(), head.size()) && sendAll(fd, body.data(), body.size());
         return;
     }

@@ -20,19 +20,26 @@ constexpr char kWineInTree[] = "/Wine Staging.app/Contents/Resources/wine";
 
 std::string kindName(ArchiveKind kind) {
     switch (kind) {
-    case ArchiveKind::good: return "good";
-    case ArchiveKind::oldVersion: return "old-version";
-    case ArchiveKind::noWineBinary: return "no-wine-binary";
-    case ArchiveKind::truncatedXz: return "truncated-xz";
-    case ArchiveKind::gzipUnderXzName: return "gzip-under-xz-name";
+    case ArchiveKind::good:
+        return "good";
+    case ArchiveKind::oldVersion:
+        return "old-version";
+    case ArchiveKind::noWineBinary:
+        return "no-wine-binary";
+    case ArchiveKind::truncatedXz:
+        return "truncated-xz";
+    case ArchiveKind::gzipUnderXzName:
+        return "gzip-under-xz-name";
     }
     return "unknown";
 }
 
 void writeWineScript(const std::string& path, const std::string& versionLine) {
-    writeFile(path, "#!/bin/sh\n# Test fixture standing in for the Wine runtime.\n"
-                    "echo 'wine: fixture warning on stderr' >&2\n"
-                    "echo '" + versionLine + "'\n");
+    writeFile(path,
+              "#!/bin/sh\n# Test fixture standing in for the Wine runtime.\n"
+              "echo 'wine: fixture warning on stderr' >&2\n"
+              "echo '" +
+                  versionLine + "'\n");
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                               fs::perms::others_read | fs::perms::others_exec);
 }

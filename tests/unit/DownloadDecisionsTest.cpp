@@ -39,8 +39,8 @@ TEST(DownloadDecisionsTest, FreeSpaceThresholdIsTwoBillionBytes) {
         bool enough;
     };
     const Case cases[] = {
-        {2'000'000'000ull, true},  {1'999'999'999ull, false}, {0ull, false},
-        {std::nullopt, true},      {2'147'483'648ull, true},  {UINT64_MAX, true},
+        {2'000'000'000ull, true}, {1'999'999'999ull, false}, {0ull, false},
+        {std::nullopt, true},     {2'147'483'648ull, true},  {UINT64_MAX, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(WineDownloader::hasEnoughSpace(c.freeBytes), c.enough)
