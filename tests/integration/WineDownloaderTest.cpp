@@ -12,6 +12,7 @@
 #include "support/HttpTestServer.h"
 #include "support/TestArchives.h"
 #include "support/TestHome.h"
+#include "support/Undeletable.h"
 #include "wine/WineDownloader.h"
 
 namespace fs = std::filesystem;
@@ -86,26 +87,6 @@ HttpTestServer::Options serving(const std::string& file, HttpTestServer::Mode mo
     o.mode = mode;
     return o;
 }
-
-// chattr +i makes a directory that even root cannot remove or replace; the
-// guard takes the flag off again. Skips when the file system refuses it.
-class ImmutableDir {
-public:
-    explicit ImmutableDir(std::string path) : path_(std::move(path)) {
-        platform::SubprocessSpec s{"/usr/bin/chattr", {"+i", path_}, {{"PATH", "/usr/bin:/bin"}}};
-        auto r = platform::Subprocess::run(s);
-        ok_ = r && r->exit.status == 0 && !r->exit.signaled;
-    }
-    ~ImmutableDir() {
-        platform::SubprocessSpec s{"/usr/bin/chattr", {"-i", path_}, {{"PATH", "/usr/bin:/bin"}}};
-        (void)platform::Subprocess::run(s);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    std::string path_;
-    bool ok_ = false;
-};
 
 class WineDownloaderTest : public ::testing::Test {
 protected:
@@ -481,8 +462,8 @@ TEST_F(WineDownloaderTest, MoveFailuresAreReportedAndLeaveNoStaging) {
     // The archive path is an immutable, non-empty directory: the download cannot be saved.
     testsupport::writeFile(archivePath + "/blocker", "x");
     {
-        ImmutableDir locked(archivePath);
-        if (!locked.ok()) GTEST_SKIP() << "chattr +i is not available on this file system";
+        testsupport::Undeletable locked(archivePath);
+        if (!locked.active()) GTEST_SKIP() << "no immutable flag on this file system";
         Outcome outcome;
         WineDownloader downloader(settingsFor(server.url(), archive.sha256));
         downloader.install(outcome.progressHandler(), outcome.completionHandler());
@@ -496,8 +477,8 @@ TEST_F(WineDownloaderTest, MoveFailuresAreReportedAndLeaveNoStaging) {
     // The runtime directory cannot be replaced.
     testsupport::writeFakeRuntime(wineDir, "wine-11.2", "previous runtime");
     {
-        ImmutableDir locked(wineDir);
-        ASSERT_TRUE(locked.ok());
+        testsupport::Undeletable locked(wineDir);
+        ASSERT_TRUE(locked.active());
         Outcome outcome;
         WineDownloader downloader(settingsFor(server.url(), archive.sha256));
         downloader.install(outcome.progressHandler(), outcome.completionHandler());
