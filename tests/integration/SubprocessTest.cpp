@@ -170,6 +170,11 @@ TEST(SubprocessTest, OutputModesRouteOutput) {
     ASSERT_TRUE(n);
     EXPECT_EQ(n->output, "");
 
+    // Even lines go to stdout, odd ones to stderr.
+    auto o = Subprocess::run(spec({"interleave", "4"}, OutputMode::PipeStdout));
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->output, "line 0\nline 2\n");
+
     auto missingFd = Subprocess::start(spec({"exit", "0"}, OutputMode::File));
     EXPECT_FALSE(missingFd.process);
 }
