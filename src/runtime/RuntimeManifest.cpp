@@ -32,8 +32,9 @@ std::optional<int64_t> requiredInt64(const json& object, const char* key) {
     }
     if (value->is_number_float()) {
         const double d = value->get<double>();
-        // 2^63 itself is out of range; -2^63 is in.
-        if (!std::isfinite(d) || std::trunc(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+        // Both bounds are exclusive: an integer literal just outside the range
+        // arrives here rounded onto +-2^63. -2^63 itself parses as an integer.
+        if (!std::isfinite(d) || std::trunc(d) != d || d <= -9223372036854775808.0 || d >= 9223372036854775808.0)
             return std::nullopt;
         return static_cast<int64_t>(d);
     }
