@@ -14,6 +14,7 @@
 #include "runtime/RuntimeValidator.h"
 #include "support/GraphicsBundle.h"
 #include "support/TestHome.h"
+#include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;
 
@@ -35,7 +36,8 @@ double median(std::vector<double> values) {
 int main() {
     testsupport::TestHome home;
     testsupport::GraphicsBundle bundle(home.bundle());
-    const std::string prefix = home.supportDir() + "/prefix";
+    PrefixManager manager;
+    const std::string& prefix = manager.prefixPath();
     std::vector<std::string> files;
     for (const auto& artifact : bundle.manifest().artifacts) {
         files.push_back(bundle.fileOf(artifact));
@@ -56,24 +58,23 @@ int main() {
     auto validate = [] {
         if (RuntimeValidator::validateBundledDLLs()) std::fprintf(stderr, "bundle unexpectedly invalid\n");
     };
-    auto stale = [&] {
-        auto result = RuntimeValidator::staleDeployedDLLs(prefix);
-        if (!result || !result->empty()) std::fprintf(stderr, "deployed DLLs unexpectedly stale\n");
+    auto deployed = [&] {
+        if (!manager.mesaDLLsDeployed()) std::fprintf(stderr, "deployed DLLs unexpectedly stale\n");
     };
 
     constexpr int kRounds = 15;
-    std::vector<double> anchor, validateTimes, staleTimes;
+    std::vector<double> anchor, validateTimes, deployedTimes;
     bareShasum();  // warm the page cache and perl's files
     for (int i = 0; i < kRounds; ++i) {
         anchor.push_back(seconds(bareShasum));
         validateTimes.push_back(seconds(validate));
-        staleTimes.push_back(seconds(stale));
+        deployedTimes.push_back(seconds(deployed));
     }
     const double base = median(anchor);
     const struct {
         const char* name;
         double time;
-    } rows[] = {{"validateBundledDLLs", median(validateTimes)}, {"staleDeployedDLLs", median(staleTimes)}};
+    } rows[] = {{"validateBundledDLLs", median(validateTimes)}, {"mesaDLLsDeployed", median(deployedTimes)}};
     std::printf("anchor: six bare shasum runs, median %.1f ms over %d rounds\n", base * 1000, kRounds);
     bool ok = true;
     for (const auto& row : rows) {
