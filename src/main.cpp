@@ -8,10 +8,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Ferrowick");
     QtMainQueue::install();
-    app.setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
     AppDelegate delegate;
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    delegate.installAsApplicationDelegate();
     // Start-up runs from inside the event loop, like a finished launch.
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     app.exec();

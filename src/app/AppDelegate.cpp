@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include <QMenuBar>
+#include <QApplication>
 
 #include "app/LauncherWindow.h"
 #include "platform/MainQueue.h"
@@ -9,6 +9,11 @@
 AppDelegate::AppDelegate() : log(Logger::shared()) {}
 
 AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::installAsApplicationDelegate() {
+    QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     log.info("=== Ferrowick starting ===");

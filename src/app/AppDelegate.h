@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMenuBar>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -10,16 +11,17 @@
 #include <optional>
 #include <string>
 
+#include "app/LauncherWindow.h"
 #include "logging/Logger.h"
 
 class QCheckBox;
 class QLabel;
-class QMenuBar;
+
 class QProgressBar;
 class QPushButton;
 class QWidget;
 class DropView;
-class LauncherWindow;
+
 class Spinner;
 
 // The application controller: owns the window, the services and all of the
@@ -55,6 +57,10 @@ public:
     //   WineDownloader wineDownloader;
     Logger& log;
     std::unique_ptr<QTimer> statusTimer;
+
+    // Makes this the running application's delegate: closing the last window
+    // quits, and quitting runs applicationWillTerminate().
+    void installAsApplicationDelegate();
 
     // The start-up sequence; main() calls it once the event loop is about to run.
     void applicationDidFinishLaunching();

@@ -105,14 +105,17 @@ void AppDelegate::setupWindow() {
 
     statusLabel =
         makeLabel(content, frame(20, 175, 320, 60), "Checking system...", 13, QFont::Normal, styling::grey(0.55));
+    statusLabel->setObjectName("statusLabel");
     statusLabel->setWordWrap(true);
 
     spinner = new Spinner(content);
     spinner->setGeometry(frame(168, 140, 24, 24));
+    spinner->setObjectName("spinner");
     spinner->startAnimation();
 
     progressBar = new QProgressBar(content);
     progressBar->setGeometry(frame(40, 140, 280, 6));
+    progressBar->setObjectName("progressBar");
     progressBar->setRange(0, 1000);
     progressBar->setValue(0);
     progressBar->setTextVisible(false);
@@ -120,16 +123,19 @@ void AppDelegate::setupWindow() {
 
     mainButton = makeButton(content, frame(80, 115, 200, 38), "Open Steam", 15, QFont::Medium, Bezel::rounded,
                             QColor(Qt::white));
+    mainButton->setObjectName("mainButton");
     connect(mainButton, &QPushButton::clicked, this, [this] { onMainButton(); });
     mainButton->hide();
 
     downloadButton = makeButton(content, frame(90, 115, 180, 32), "Download Steam \u2197", 12, QFont::Medium,
                                 Bezel::rounded, std::nullopt);
+    downloadButton->setObjectName("downloadButton");
     connect(downloadButton, &QPushButton::clicked, this, [this] { onDownloadSteam(); });
     downloadButton->hide();
 
     dropZone = new DropView(content);
     dropZone->setGeometry(frame(30, 45, 300, 55));
+    dropZone->setObjectName("dropZone");
     dropZone->hide();
     QPointer<AppDelegate> weakSelf(this);
     dropZone->onDrop = [weakSelf](const std::string& path) {
@@ -138,6 +144,7 @@ void AppDelegate::setupWindow() {
 
     repairButton =
         makeButton(content, frame(145, 12, 70, 22), "Repair", 11, QFont::Normal, Bezel::recessed, styling::grey(0.45));
+    repairButton->setObjectName("repairButton");
     connect(repairButton, &QPushButton::clicked, this, [this] { onRepair(); });
     repairButton->hide();
 
@@ -145,6 +152,7 @@ void AppDelegate::setupWindow() {
     eulaCheck1 =
         new QCheckBox(QString::fromUtf8("I agree to the End User License Agreement\nand Privacy Policy."), content);
     eulaCheck1->setGeometry(frame(40, 115, 280, 36));
+    eulaCheck1->setObjectName("eulaCheck1");
     eulaCheck1->setFont(styling::systemFont(12, QFont::Normal));
     setTextColor(eulaCheck1, QPalette::WindowText, styling::grey(0.55));
     eulaCheck1->setFocusPolicy(Qt::NoFocus);
@@ -152,11 +160,13 @@ void AppDelegate::setupWindow() {
 
     eulaAcceptButton =
         makeButton(content, frame(110, 65, 140, 32), "Continue", 14, QFont::Medium, Bezel::rounded, QColor(Qt::white));
+    eulaAcceptButton->setObjectName("eulaAcceptButton");
     connect(eulaAcceptButton, &QPushButton::clicked, this, [this] { onEulaAccept(); });
     eulaAcceptButton->hide();
 
     eulaLinkButton =
         makeButton(content, frame(100, 22, 60, 18), "EULA", 11, QFont::Normal, Bezel::inlineLink, styling::grey(0.55));
+    eulaLinkButton->setObjectName("eulaLinkButton");
     connect(eulaLinkButton, &QPushButton::clicked, this, [this] { onEulaLink(); });
     eulaLinkButton->hide();
 
