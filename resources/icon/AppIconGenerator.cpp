@@ -25,26 +25,21 @@ QImage drawIcon(int side) {
     p.setBrush(sky);
     p.drawRoundedRect(QRectF(100, 100, 824, 824), 185, 185);
 
-    // Moor: two low hills.
-    p.setBrush(QColor(58, 44, 96));
-    QPainterPath far;
-    far.moveTo(100, 760);
-    far.cubicTo(320, 640, 560, 700, 924, 650);
-    far.lineTo(924, 924);
-    far.lineTo(100, 924);
-    p.setClipPath([] {
-        QPainterPath tile;
-        tile.addRoundedRect(QRectF(100, 100, 824, 824), 185, 185);
-        return tile;
-    }());
-    p.drawPath(far);
-    p.setBrush(QColor(232, 170, 74));
-    QPainterPath near;
-    near.moveTo(100, 850);
-    near.cubicTo(380, 760, 640, 820, 924, 790);
-    near.lineTo(924, 924);
-    near.lineTo(100, 924);
-    p.drawPath(near);
+    // Moor: two low hills, clipped to the tile.
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(100, 100, 824, 824), 185, 185);
+    p.setClipPath(tile);
+    auto hill = [&p](qreal left, qreal c1y, qreal c2y, qreal right, const QColor& colour) {
+        QPainterPath path;
+        path.moveTo(100, left);
+        path.cubicTo(350, c1y, 600, c2y, 924, right);
+        path.lineTo(924, 924);
+        path.lineTo(100, 924);
+        p.setBrush(colour);
+        p.drawPath(path);
+    };
+    hill(760, 640, 700, 650, QColor(58, 44, 96));
+    hill(850, 760, 820, 790, QColor(232, 170, 74));
 
     // Quill: a curved vane with a shaft.
     QPainterPath vane;

@@ -35,8 +35,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::updateSteamStatus() {
-    // Nothing is probed before the agreement has been given.
-    if (!eulaAccepted()) return;
+    // Nothing is probed before the agreement, before Steam is installed, or
+    // between an automatic restart's kill and its relaunch.
+    if (!eulaAccepted() || !prefixManager.steamInstalled() || isAutoRestarting) return;
 }
 
 void AppDelegate::validateAndPrepare() {

@@ -13,6 +13,8 @@
 
 #include "app/LauncherWindow.h"
 #include "logging/Logger.h"
+#include "wine/Constants.h"
+#include "wine/PrefixManager.h"
 
 class QCheckBox;
 class QLabel;
@@ -51,8 +53,8 @@ public:
     QPushButton* eulaAcceptButton = nullptr;
     QPushButton* eulaLinkButton = nullptr;
 
-    // Services, wired when the services land:
-    //   PrefixManager prefixManager{Constants::prefixPath(), Constants::wineBin()};
+    PrefixManager prefixManager{Constants::prefixPath(), Constants::wineBin()};
+    // Wired when the services land:
     //   ProcessLauncher processLauncher;
     //   WineDownloader wineDownloader;
     Logger& log;
