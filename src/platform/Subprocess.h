@@ -15,6 +15,7 @@ namespace platform {
 // the working directory are always inherited from the launcher.
 enum class OutputMode {
     Pipe,     // stdout+stderr merged into one pipe, collected while the child runs
+    StdoutPipe,  // stdout alone into the pipe; stderr inherited from the launcher
     File,     // stdout+stderr written to SubprocessSpec::outputFd
     Null,     // /dev/null
     Inherit,  // the launcher's own stdout and stderr
@@ -57,7 +58,7 @@ public:
     // fills `error` when the child could not be started.
     struct RunResult {
         ExitStatus exit;
-        std::string output;  // Pipe mode only
+        std::string output;  // Pipe and StdoutPipe modes only
     };
     [[nodiscard]] static std::optional<RunResult> run(const SubprocessSpec& spec, std::string* error = nullptr);
 
@@ -71,7 +72,7 @@ public:
     ExitStatus wait();
     // Waits at most `seconds`; nullopt when the child is still running.
     std::optional<ExitStatus> waitFor(double seconds);
-    // Everything collected in Pipe mode; valid after wait().
+    // Everything collected in Pipe or StdoutPipe mode; valid after wait().
     [[nodiscard]] std::string output() const;
     // SIGTERM, unless the child has already been reaped.
     void terminate();
