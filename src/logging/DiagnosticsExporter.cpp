@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -50,6 +52,39 @@ std::string toolOutput(const std::string& executable, std::vector<std::string> a
     spec.output = platform::OutputMode::StdoutPipe;
     auto result = platform::Subprocess::run(spec);
     return result ? result->output : std::string();
+}
+
+// The variables reported in "env_vars.txt", in this order: the Wine child
+// settings plus two that only the launcher's own environment may hold.
+constexpr std::array<const char*, 11> kWatchedVariables = {
+    "GALLIUM_DRIVER",
+    "MESA_GL_VERSION_OVERRIDE",
+    "MESA_GLSL_VERSION_OVERRIDE",
+    "mesa_glthread",
+    "mesa_no_error",
+    "MVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS",
+    "MVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS",
+    "MVK_CONFIG_LOG_LEVEL",
+    "WINEESYNC",
+    "WINEDEBUG",
+    "WINEPREFIX",
+};
+
+// "NAME=value\n" per watched variable: the Wine setting, else the launcher's
+// own value, else "(not set)".
+std::string environmentText() {
+    const auto& wineSettings = Constants::wineEnvVars();
+    std::string text;
+    for (const char* name : kWatchedVariables) {
+        std::string value = "(not set)";
+        if (auto it = wineSettings.find(name); it != wineSettings.end()) {
+            value = it->second;
+        } else if (const char* own = std::getenv(name)) {
+            value = own;
+        }
+        text += std::string(name) + "=" + value + "\n";
+    }
+    return text;
 }
 
 std::string textOrUnknown(std::string bytes) {
@@ -159,11 +194,11 @@ void collectGameDebugLogs(const std::string& prefixPath, const std::string& stag
 // at `archive` is the one just made.
 bool packArchive(const std::string& zip, const std::string& staging, const std::string& tmp,
                  const std::string& archive) {
+    removeEntry(archive);  // an earlier archive is replaced, never added to
+
     std::string workDir = tmp + DiagnosticsExporter::archiveName + ".XXXXXX";
     if (!::mkdtemp(workDir.data())) return false;
     const std::string packed = workDir + "/" + DiagnosticsExporter::archiveName;
-
-    removeEntry(archive);  // an earlier archive is replaced, never added to
 
     platform::SubprocessSpec spec;
     spec.executable = zip;
@@ -182,21 +217,6 @@ bool packArchive(const std::string& zip, const std::string& staging, const std::
 }
 
 }  // namespace
-
-std::string DiagnosticsExporter::environmentText(const std::map<std::string, std::string>& wineSettings,
-                                                 const EnvLookup& launcherValue) {
-    std::string text;
-    for (const char* name : watchedVariables) {
-        std::string value = "(not set)";
-        if (auto it = wineSettings.find(name); it != wineSettings.end()) {
-            value = it->second;
-        } else if (auto own = launcherValue(name)) {
-            value = *own;
-        }
-        text += std::string(name) + "=" + value + "\n";
-    }
-    return text;
-}
 
 std::optional<std::string> DiagnosticsExporter::exportArchive(const std::string& prefixPath) {
     return exportArchive(prefixPath, Tools{});
@@ -222,10 +242,7 @@ std::optional<std::string> DiagnosticsExporter::exportArchive(const std::string&
 
     writeNewFile(dir + "wine_version.txt", textOrUnknown(toolOutput(Constants::wineBin(), {"--version"})));
     writeNewFile(dir + "macos_version.txt", textOrUnknown(toolOutput(tools.swVers, {})));
-    writeNewFile(dir + "env_vars.txt", environmentText(Constants::wineEnvVars(), [](const std::string& name) {
-                     const char* value = std::getenv(name.c_str());
-                     return value ? std::optional<std::string>(value) : std::nullopt;
-                 }));
+    writeNewFile(dir + "env_vars.txt", environmentText());
 
     copyNewFile(Constants::stateFile(), dir + "state.json");
     const std::string consoleLog = prefixPath + "/drive_c/Program Files (x86)/Steam/logs/console_log.txt";
