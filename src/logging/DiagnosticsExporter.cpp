@@ -18,13 +18,7 @@
 #include "platform/Utf8.h"
 #include "process/ProcessLauncher.h"
 #include "wine/Constants.h"
-
-// TEMP until the prefix class lands
-namespace PrefixManager {
-inline std::string setupLogPath() {
-    return Constants::supportDir() + "/setup-output.log";
-}
-}  // namespace PrefixManager
+#include "wine/PrefixManager.h"
 
 extern char** environ;
 

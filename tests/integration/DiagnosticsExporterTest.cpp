@@ -12,6 +12,7 @@
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
+#include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;
 using testsupport::FakeWine;
@@ -104,10 +105,13 @@ TEST(DiagnosticsExporterTest, EverySourcePresentFillsTheFlatArchive) {
     TestHome home;
     FakeWine wine;
     const std::string prefix = home.supportDir() + "/prefix";
+    // The prefix and its setup log come from the real prefix service over the fake Wine.
+    PrefixManager manager;
+    ASSERT_TRUE(manager.createPrefix([](const std::string&) {}));
+    const std::string setupLog = readFile(PrefixManager::setupLogPath());
+    ASSERT_NE(setupLog, "");
     writeFile(Constants::stateFile(), "{\"phase\":\"ready\"}\n");
     writeFile(prefix + "/drive_c/Program Files (x86)/Steam/logs/console_log.txt", numberedLines(1, 5000));
-    const std::string setupLog = "setup \xC3\xBC\n" + numberedLines(1, 3000);
-    writeFile(home.supportDir() + "/setup-output.log", setupLog);
     writeFile(ProcessLauncher::outputLogPath(), numberedLines(1, 5000));
     const std::string users = prefix + "/drive_c/users/", game = "/AppData/Roaming/Vantor Games/Quillmoor/";
     writeFile(users + "alice" + game + "Main Profile/logs/debug.log", "alice main\n");
