@@ -15,26 +15,15 @@
 
 #include "platform/Paths.h"
 #include "platform/Subprocess.h"
-#include "platform/Utf8.h"
 #include "process/ProcessLauncher.h"
 #include "wine/Constants.h"
 #include "wine/PrefixManager.h"
-
-extern char** environ;
+#include "wine/WineText.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::map<std::string, std::string> launcherEnvironment() {
-    std::map<std::string, std::string> env;
-    for (char** e = environ; e && *e; ++e) {
-        std::string_view entry = *e;
-        const auto eq = entry.find('=');
-        if (eq != std::string_view::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
-    }
-    return env;
-}
 
 // Runs a tool with the launcher's environment and its standard error, and
 // returns what it printed on standard output; "" when it cannot be started.
@@ -42,7 +31,7 @@ std::string toolOutput(const std::string& executable, std::vector<std::string> a
     platform::SubprocessSpec spec;
     spec.executable = executable;
     spec.arguments = std::move(arguments);
-    spec.environment = launcherEnvironment();
+    spec.environment = platform::currentEnvironment();
     spec.output = platform::OutputMode::StdoutPipe;
     auto result = platform::Subprocess::run(spec);
     return result ? result->output : std::string();
@@ -82,7 +71,7 @@ std::string environmentText() {
 }
 
 std::string textOrUnknown(std::string bytes) {
-    return platform::isValidUtf8(bytes) ? bytes : "unknown";
+    return WineText::isValidUtf8(bytes) ? bytes : "unknown";
 }
 
 bool isRegularFile(const std::string& path) {
@@ -197,7 +186,7 @@ bool packArchive(const std::string& zip, const std::string& staging, const std::
     platform::SubprocessSpec spec;
     spec.executable = zip;
     spec.arguments = {"-r", "-j", packed, staging + "/"};
-    spec.environment = launcherEnvironment();
+    spec.environment = platform::currentEnvironment();
     spec.output = platform::OutputMode::Null;
     (void)platform::Subprocess::run(spec);
 

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "logging/Logger.h"
-#include "platform/Utf8.h"
 #include "wine/Constants.h"
+#include "wine/WineText.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ std::optional<std::string> readText(const std::string& path) {
         }
     }
     ::close(fd);
-    if (!platform::isValidUtf8(text)) return std::nullopt;
+    if (!WineText::isValidUtf8(text)) return std::nullopt;
     return text;
 }
 
