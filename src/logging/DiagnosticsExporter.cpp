@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string_view>
 #include <vector>
 
@@ -23,7 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
 
 // Runs a tool with the launcher's environment and its standard error, and
 // returns what it printed on standard output; "" when it cannot be started.
