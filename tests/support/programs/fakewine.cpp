@@ -362,6 +362,81 @@ int finish(const std::string& cmd, int defaultExit, const std::string& defaultOu
     return getInt(cmd + ".exit", defaultExit);
 }
 
+// ---- Steam client -------------------------------------------------------
+// Running steam.exe starts the prefix's server and stays alive like the real
+// client, until the server ends (wineserver -k), SIGTERM, steam.quit_after
+// seconds, or server.lifetime. After steam.helper_delay seconds ("never": a
+// launch that hangs) it starts a web helper: a fixture process whose command
+// line holds "steamwebhelper.exe" and that lives while the server does.
+
+constexpr char kSteamExe[] = "C:\\Program Files (x86)\\Steam\\steam.exe";
+constexpr char kHelperExe[] = "C:\\Program Files (x86)\\Steam\\bin\\cef\\cef.win7x64\\steamwebhelper.exe";
+volatile sig_atomic_t gStop = 0;
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Ends the server of `prefix` when it is the one recorded, as Wine's server
+// goes once its last client has gone.
+void endServer(const std::string& prefix) {
+    long pid = 0;
+    std::string owner;
+    if (!readMarker(pid, owner) || owner != prefix) return;
+    ::unlink(markerPath().c_str());
+    if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
+}
+
+int helperMain() {
+    const std::string prefix = prefixFromEnv();
+    const auto start = std::chrono::steady_clock::now();
+    const double lifetime = std::atof(get("server.lifetime", "60").c_str());
+    while (serverAliveFor(prefix) && secondsSince(start) < lifetime) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return 0;
+}
+
+pid_t startHelper() {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::string exe = gDir + "/wine";
+        ::execl(exe.c_str(), exe.c_str(), "--fake-helper", kHelperExe, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (pid > 0) rememberPid(pid);
+    return pid;
+}
+
+int runSteam() {
+    rememberPid(::getpid());
+    struct sigaction stop {};
+    stop.sa_handler = [](int) { gStop = 1; };
+    ::sigaction(SIGTERM, &stop, nullptr);
+    const std::string prefix = prefixFromEnv();
+    writeAll(1, get("steam.output", "fake steam client starting\n"));
+    writeAll(2, get("steam.stderr"));
+    startServer(prefix);
+
+    const std::string delay = get("steam.helper_delay", "0");
+    const double quitAfter = std::atof(get("steam.quit_after", "0").c_str());
+    const double lifetime = std::atof(get("server.lifetime", "60").c_str());
+    const auto start = std::chrono::steady_clock::now();
+    pid_t helper = -1;
+    while (!gStop && serverAliveFor(prefix)) {
+        const double elapsed = secondsSince(start);
+        if (elapsed > lifetime || (quitAfter > 0 && elapsed > quitAfter)) break;
+        if (helper < 0 && delay != "never" && elapsed >= std::atof(delay.c_str())) helper = startHelper();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (helper > 0) {
+        ::kill(helper, SIGTERM);
+        ::waitpid(helper, nullptr, 0);
+    }
+    endServer(prefix);
+    return getInt("steam.exit", 0);
+}
+
 int wineMain(int argc, char** argv) {
     recordCall("wine", argc, argv);
     const std::string first = argc > 1 ? argv[1] : "";
@@ -374,6 +449,7 @@ int wineMain(int argc, char** argv) {
         int status = regAdd(argc, argv);
         return finish("reg", status, status == 0 ? "The operation completed successfully.\n" : "reg: bad arguments\n");
     }
+    if (first == kSteamExe && argc == 2) return runSteam();
     // Anything else is a Windows program to run, such as an installer.
     if (getInt("run.steam", 0) != 0) {
         writeText(prefixFromEnv() + "/drive_c/Program Files (x86)/Steam/steam.exe", "fake steam client\n");
@@ -387,6 +463,7 @@ int main(int argc, char** argv) {
     const fs::path self = argv[0];
     gDir = self.parent_path().string();
     loadControl();
+    if (argc > 1 && std::string(argv[1]) == "--fake-helper") return helperMain();
     if (self.filename() == "wineserver") return wineserverMain(argc, argv);
     return wineMain(argc, argv);
 }

@@ -1,0 +1,198 @@
+#include "process/ProcessLauncher.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "platform/MainQueue.h"
+#include "platform/Subprocess.h"
+#include "wine/Constants.h"
+
+namespace fs = std::filesystem;
+using platform::OutputMode;
+using platform::Subprocess;
+using platform::SubprocessSpec;
+
+namespace {
+
+constexpr char kPgrep[] = "/usr/bin/pgrep";
+constexpr char kPkill[] = "/usr/bin/pkill";
+constexpr char kWebHelperPattern[] = "steamwebhelper.exe";
+// The wineserver probe decides by whether "-w" is still waiting after this pause.
+constexpr auto kServerProbePause = std::chrono::seconds(1);
+// Time the prefix's Wine processes get to go after the server is told to end.
+constexpr auto kShutdownGrace = std::chrono::seconds(2);
+
+// The write end of the Steam output log. The launch keeps one reference and
+// the exit watcher another; the watcher closes it while the main thread may
+// still hold it, so closing is idempotent and safe from either side.
+class LogHandle {
+public:
+    explicit LogHandle(int fd) : fd_(fd) {}
+    ~LogHandle() { close(); }
+    LogHandle(const LogHandle&) = delete;
+    LogHandle& operator=(const LogHandle&) = delete;
+
+    int fd() const { return fd_.load(); }
+    void close() {
+        int fd = fd_.exchange(-1);
+        if (fd >= 0) ::close(fd);
+    }
+
+private:
+    std::atomic<int> fd_;
+};
+
+SubprocessSpec wineserverCommand(const char* option, OutputMode output) {
+    SubprocessSpec spec;
+    spec.executable = Constants::wineserver();
+    spec.arguments = {option};
+    spec.environment = Constants::buildSafeEnvironment(Constants::prefixPath());
+    spec.output = output;
+    return spec;
+}
+
+SubprocessSpec webHelperCommand(const char* tool, std::vector<std::string> arguments, OutputMode output) {
+    SubprocessSpec spec;
+    spec.executable = tool;
+    spec.arguments = std::move(arguments);
+    spec.environment = platform::currentEnvironment();
+    spec.output = output;
+    return spec;
+}
+
+}  // namespace
+
+struct ProcessLauncher::State {
+    // Read by killAll, which may run on a background queue; written on the main thread.
+    std::atomic<std::shared_ptr<Subprocess>> gameProcess;
+    // Main thread only.
+    std::shared_ptr<LogHandle> logHandle;
+    int64_t launchGeneration = 0;
+    ExitHandler onExit;
+};
+
+ProcessLauncher::ProcessLauncher() : state_(std::make_shared<State>()) {}
+
+ProcessLauncher::~ProcessLauncher() = default;
+
+void ProcessLauncher::setOnExit(ExitHandler handler) {
+    state_->onExit = std::move(handler);
+}
+
+bool ProcessLauncher::isRunning() const {
+    auto process = state_->gameProcess.load();
+    return process && process->isRunning();
+}
+
+bool ProcessLauncher::launchSteam(const std::string& prefixPath) {
+    if (isRunning()) return false;
+    const int64_t generation = ++state_->launchGeneration;
+
+    SubprocessSpec spec;
+    spec.executable = Constants::wineBin();
+    spec.arguments = {Constants::steamExePath};
+    spec.environment = Constants::buildSafeEnvironment(prefixPath);
+
+    std::error_code ignored;
+    fs::create_directories(Constants::supportDir(), ignored);
+    // Emptied at every launch, so the log holds the latest launch only. When it
+    // cannot be opened, Steam still starts, writing to the launcher's own output.
+    int fd = ::open(outputLogPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    state_->logHandle = fd >= 0 ? std::make_shared<LogHandle>(fd) : nullptr;
+    if (state_->logHandle) {
+        spec.output = OutputMode::File;
+        spec.outputFd = fd;
+    } else {
+        spec.output = OutputMode::Inherit;
+    }
+
+    // Runs on the watcher thread: only the file is closed there; everything
+    // that touches the launcher happens on the main queue.
+    std::weak_ptr<State> weak = state_;
+    auto onProcessExit = [weak, kept = state_->logHandle, generation](platform::ExitStatus status) {
+        if (kept) kept->close();
+        platform::MainQueue::post([weak, generation, status] {
+            auto state = weak.lock();
+            if (!state || state->launchGeneration != generation) return;  // a newer launch owns the state
+            state->logHandle.reset();
+            state->gameProcess.store(nullptr);
+            if (state->onExit) state->onExit(status.status);
+        });
+    };
+
+    auto started = Subprocess::start(spec, std::move(onProcessExit));
+    if (!started.process) {
+        if (state_->logHandle) state_->logHandle->close();
+        state_->logHandle.reset();
+        return false;
+    }
+    state_->gameProcess.store(std::shared_ptr<Subprocess>(std::move(started.process)));
+    return true;
+}
+
+void ProcessLauncher::terminate() {
+    if (auto process = state_->gameProcess.load()) process->terminate();
+}
+
+void ProcessLauncher::killAll() {
+    auto shutdown = Subprocess::start(wineserverCommand("-k", OutputMode::Inherit));
+    if (shutdown.process) {
+        shutdown.process->wait();
+    } else if (auto process = state_->gameProcess.load()) {
+        process->terminate();  // no Wine to ask: at least end the Steam we started
+    }
+    std::this_thread::sleep_for(kShutdownGrace);
+    auto kill = Subprocess::start(webHelperCommand(kPkill, {"-9", "-f", kWebHelperPattern}, OutputMode::Inherit));
+    if (kill.process) kill.process->wait();
+}
+
+int64_t ProcessLauncher::launchGeneration() const {
+    return state_->launchGeneration;
+}
+
+bool ProcessLauncher::hasGameProcess() const {
+    return state_->gameProcess.load() != nullptr;
+}
+
+bool ProcessLauncher::hasLogHandle() const {
+    return state_->logHandle != nullptr;
+}
+
+bool ProcessLauncher::isOurWineserverRunning() {
+    std::error_code ec;
+    if (!fs::exists(Constants::wineserver(), ec)) return false;
+    // "-w" returns at once when the prefix has no server and otherwise waits
+    // for it to end; still waiting after the pause means a server is alive.
+    auto probe = Subprocess::start(wineserverCommand("-w", OutputMode::Null));
+    if (!probe.process) return false;
+    std::this_thread::sleep_for(kServerProbePause);
+    if (probe.process->isRunning()) {
+        probe.process->terminate();
+        return true;
+    }
+    return false;
+}
+
+bool ProcessLauncher::isAnySteamWebHelperRunning() {
+    auto result = Subprocess::run(webHelperCommand(kPgrep, {"-f", kWebHelperPattern}, OutputMode::Null));
+    return result && !result->exit.signaled && result->exit.status == 0;
+}
+
+bool ProcessLauncher::isSteamWebHelperRunning() {
+    return isOurWineserverRunning() && isAnySteamWebHelperRunning();
+}
+
+bool ProcessLauncher::isSteamReady() {
+    return isOurWineserverRunning() && isSteamWebHelperRunning();
+}
+
+const std::string& ProcessLauncher::outputLogPath() {
+    static const std::string path = Constants::supportDir() + "/wine-steam-output.log";
+    return path;
+}

@@ -1,0 +1,180 @@
+#include "process/SteamSessionMonitor.h"
+
+#include <thread>
+
+#include "logging/Logger.h"
+#include "platform/Background.h"
+#include "platform/MainQueue.h"
+#include "process/ProcessLauncher.h"
+#include "wine/Constants.h"
+
+using namespace SteamSessionRules;
+
+SteamSessionMonitor::SteamSessionMonitor(ProcessLauncher& launcher, Host& host)
+    : SteamSessionMonitor(launcher, host, Options{}) {}
+
+SteamSessionMonitor::SteamSessionMonitor(ProcessLauncher& launcher, Host& host, Options options)
+    : launcher_(launcher),
+      host_(host),
+      options_(std::move(options)),
+      self_(std::make_shared<SteamSessionMonitor*>(this)) {
+    if (!options_.isSteamReady) options_.isSteamReady = ProcessLauncher::isSteamReady;
+    if (!options_.isWineRunning) options_.isWineRunning = isWineRunning;
+    if (!options_.now) options_.now = Clock::now;
+}
+
+SteamSessionMonitor::~SteamSessionMonitor() = default;
+
+bool SteamSessionMonitor::isWineRunning() {
+    return ProcessLauncher::isOurWineserverRunning() || ProcessLauncher::isAnySteamWebHelperRunning();
+}
+
+// `work` must not touch the monitor: it may outlive it. `then` runs only while
+// the monitor exists.
+void SteamSessionMonitor::inBackground(std::function<void()> work, std::function<void()> then) {
+    std::weak_ptr<SteamSessionMonitor*> weak = self_;
+    platform::runInBackground([weak, work = std::move(work), then = std::move(then)]() mutable {
+        work();
+        platform::MainQueue::post([weak, then = std::move(then)] {
+            if (weak.lock()) then();
+        });
+    });
+}
+
+void SteamSessionMonitor::updateSteamStatus() {
+    if (tickInFlight_ || buttonInFlight_) return;
+    if (!tickAllowed(fields_, host_.eulaAccepted(), host_.steamInstalled())) return;
+    tickInFlight_ = true;
+    const uint64_t epoch = epoch_;
+    auto wine = std::make_shared<bool>(false);
+    // The Wine probe is taken before the phase is looked at; the phase is then
+    // read on the main thread to decide whether readiness must be probed too.
+    inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
+                 [this, wine, epoch] {
+                     if (epoch != epoch_ || !needsReadinessProbe(fields_.steamPhase, *wine)) {
+                         finishTick(epoch, *wine, std::nullopt);
+                         return;
+                     }
+                     auto ready = std::make_shared<bool>(false);
+                     inBackground([probe = options_.isSteamReady, ready] { *ready = probe(); },
+                                  [this, wine, ready, epoch] { finishTick(epoch, *wine, *ready); });
+                 });
+}
+
+void SteamSessionMonitor::finishTick(uint64_t epoch, bool wineRunning, std::optional<bool> steamReady) {
+    tickInFlight_ = false;
+    // Something else moved the session while this poll probed: its answers
+    // describe a state that is gone.
+    if (epoch != epoch_ || fields_.isAutoRestarting) return;
+    apply(tick(fields_, wineRunning, steamReady, options_.now()));
+}
+
+void SteamSessionMonitor::onMainButton() {
+    if (buttonInFlight_) return;
+    buttonInFlight_ = true;
+    if (launcher_.isRunning()) {
+        beginClose();
+        return;
+    }
+    auto wine = std::make_shared<bool>(false);
+    inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
+                 [this, wine] {
+                     if (mainButtonStarts(launcher_.isRunning(), *wine)) {
+                         buttonInFlight_ = false;
+                         startSteam();
+                     } else {
+                         beginClose();
+                     }
+                 });
+}
+
+void SteamSessionMonitor::beginClose() {
+    apply(closeRequested(fields_));
+}
+
+void SteamSessionMonitor::startSteam() {
+    Logger::shared().info(kLaunchingLog);
+    const bool launched = launcher_.launchSteam(Constants::prefixPath());
+    apply(launchAttempted(fields_, launched, options_.now()));
+}
+
+void SteamSessionMonitor::autoRestartSteam() {
+    apply(restartBegins(fields_));
+}
+
+void SteamSessionMonitor::onSteamClosed() {
+    apply(steamExited(fields_, host_.steamInstalled()));
+}
+
+void SteamSessionMonitor::setupFinished(bool wineRunning, std::optional<bool> steamReady) {
+    apply(SteamSessionRules::setupFinished(fields_, wineRunning, steamReady, options_.now()));
+}
+
+void SteamSessionMonitor::applicationWillTerminate() {
+    launcher_.killAll();
+}
+
+void SteamSessionMonitor::apply(Step step) {
+    ++epoch_;
+    fields_ = step.fields;
+    for (const auto& action : step.actions) perform(action);
+}
+
+void SteamSessionMonitor::perform(const Action& action) {
+    switch (action.effect) {
+    case Effect::logInfo:
+        Logger::shared().info(action.text);
+        break;
+    case Effect::showSteamReady:
+        host_.showSteamReady();
+        break;
+    case Effect::showSteamLaunching:
+        host_.showSteamLaunching();
+        break;
+    case Effect::showSteamRunning:
+        host_.showSteamRunning();
+        break;
+    case Effect::showSteamLaunchFailed:
+        host_.showSteamLaunchFailed();
+        break;
+    case Effect::showStep1:
+        host_.showStep1();
+        break;
+    case Effect::showLoading:
+        host_.showLoading(action.text);
+        break;
+    case Effect::showError:
+        host_.showError(action.text);
+        break;
+    case Effect::autoRestartSteam:
+        autoRestartSteam();
+        break;
+    case Effect::steamClosed:
+        onSteamClosed();
+        break;
+    case Effect::killForRestart:
+        inBackground(
+            [&launcher = launcher_, pause = options_.restartPause] {
+                launcher.killAll();
+                std::this_thread::sleep_for(pause);
+            },
+            [this] {
+                const bool launched = launcher_.launchSteam(Constants::prefixPath());
+                apply(restartRelaunched(fields_, launched, options_.now()));
+            });
+        break;
+    case Effect::killForClose:
+        // The close keeps the button busy, and with it the poll, until the
+        // ready screen is up, as a blocking close would.
+        inBackground(
+            [&launcher = launcher_, pause = options_.closePause] {
+                launcher.killAll();
+                std::this_thread::sleep_for(pause);
+            },
+            [this] {
+                buttonInFlight_ = false;
+                apply(closeFinished(fields_));
+            });
+        break;
+    }
+}
