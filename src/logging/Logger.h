@@ -23,6 +23,12 @@ public:
 
     // Six INFO lines: OS version, cores, memory, support dir, prefix, Wine.
     void logSystemInfo();
+    // Whether the prefix and Steam are there, and the size of each deployed
+    // graphics DLL (WARN when one is missing). Reads Constants::prefixPath().
+    void logPrefixState();
+    // One INFO line per value of the DllOverrides key in the prefix's user.reg;
+    // nothing when the file cannot be read as text.
+    void logWineRegistryOverrides();
 
     // "[HH:mm:ss.SSS] [LEVEL] message\n" for the given local time of day.
     static std::string formatLine(int hour, int minute, int second, int millisecond, const std::string& level,
@@ -30,6 +36,9 @@ public:
     static std::vector<std::string> systemReportLines(const platform::OSVersion& os, int64_t cores,
                                                       uint64_t memoryBytes, const std::string& supportDir,
                                                       const std::string& prefixPath, const std::string& wineBin);
+    // The override lines ("  Override: " + trimmed value line) of a user.reg
+    // text, in file order. CRLF and LF line ends read alike.
+    static std::vector<std::string> registryOverrideLines(const std::string& userReg);
 
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;

@@ -13,8 +13,6 @@
 #include "platform/Subprocess.h"
 #include "wine/Constants.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using platform::OutputMode;
 using platform::Subprocess;
@@ -50,18 +48,6 @@ private:
     std::atomic<int> fd_;
 };
 
-// The environment the launcher itself was started with, for the system tools
-// that run outside Wine.
-std::map<std::string, std::string> launcherEnvironment() {
-    std::map<std::string, std::string> env;
-    for (char** e = environ; e && *e; ++e) {
-        std::string entry = *e;
-        auto eq = entry.find('=');
-        if (eq != std::string::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
-    }
-    return env;
-}
-
 SubprocessSpec wineserverCommand(const char* option, OutputMode output) {
     SubprocessSpec spec;
     spec.executable = Constants::wineserver();
@@ -75,7 +61,7 @@ SubprocessSpec webHelperCommand(const char* tool, std::vector<std::string> argum
     SubprocessSpec spec;
     spec.executable = tool;
     spec.arguments = std::move(arguments);
-    spec.environment = launcherEnvironment();
+    spec.environment = platform::currentEnvironment();
     spec.output = output;
     return spec;
 }
