@@ -2,11 +2,15 @@
 
 #include <QApplication>
 
+#include "app/AppSteamHost.h"
 #include "app/LauncherWindow.h"
 #include "platform/MainQueue.h"
 
 // Taking the shared logger first is what empties and opens the launcher log.
-AppDelegate::AppDelegate() : log(Logger::shared()) {}
+AppDelegate::AppDelegate()
+    : log(Logger::shared()),
+      steamHost_(std::make_unique<AppSteamHost>(*this)),
+      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_)) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -20,8 +24,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     log.logSystemInfo();
     setupMenuBar();
     setupWindow();
-    // The Steam exit notice (processLauncher.onExit -> onSteamClosed on the
-    // main queue) is installed here once the process launcher is wired.
+    installSteamExitNotice();
     if (eulaAccepted()) {
         validateAndPrepare();
     } else {
@@ -32,12 +35,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     statusTimer->setInterval(statusIntervalMs);
     connect(statusTimer.get(), &QTimer::timeout, this, &AppDelegate::updateSteamStatus);
     statusTimer->start();
-}
-
-void AppDelegate::updateSteamStatus() {
-    // Nothing is probed before the agreement, before Steam is installed, or
-    // between an automatic restart's kill and its relaunch.
-    if (!eulaAccepted() || !prefixManager.steamInstalled() || isAutoRestarting) return;
 }
 
 void AppDelegate::validateAndPrepare() {

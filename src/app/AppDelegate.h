@@ -13,6 +13,9 @@
 
 #include "app/LauncherWindow.h"
 #include "logging/Logger.h"
+#include "process/ProcessLauncher.h"
+#include "process/SteamPhase.h"
+#include "process/SteamSessionMonitor.h"
 #include "wine/Constants.h"
 #include "wine/PrefixManager.h"
 
@@ -22,8 +25,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QWidget;
+class AppSteamHost;
 class DropView;
-
 class Spinner;
 
 // The application controller: owns the window, the services and all of the
@@ -34,7 +37,7 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    enum class SteamPhase { ready, launching, running, launchFailed };
+    using SteamPhase = ::SteamPhase;
 
     AppDelegate();
     ~AppDelegate() override;
@@ -54,8 +57,8 @@ public:
     QPushButton* eulaLinkButton = nullptr;
 
     PrefixManager prefixManager{Constants::prefixPath(), Constants::wineBin()};
+    ProcessLauncher processLauncher;
     // Wired when the services land:
-    //   ProcessLauncher processLauncher;
     //   WineDownloader wineDownloader;
     Logger& log;
     std::unique_ptr<QTimer> statusTimer;
@@ -93,8 +96,16 @@ public:
     void onEulaLink();
     void onPrivacyLink();
 
+    // The Steam session (see SteamSessionMonitor, which holds its fields and
+    // decides; these only forward to it).
     void onMainButton();
     void onSteamClosed();
+    void startSteam();
+    void autoRestartSteam();
+    [[nodiscard]] static bool isWineRunning();
+    // The session's fields; the setup pipeline hands its Steam probe to it
+    // through setupFinished().
+    [[nodiscard]] SteamSessionMonitor& steamSession() { return *steamSession_; }
     void onDownloadSteam();
     void handleDroppedInstaller(const std::string& path);
     void onRepair();
@@ -115,11 +126,12 @@ private:
     [[nodiscard]] QWidget* privacyLink() const;
     void openURL(const std::string& url);
 
-    SteamPhase steamPhase = SteamPhase::ready;
-    std::optional<std::chrono::system_clock::time_point> steamLaunchStartedAt;
-    int64_t steamReadyStableCount = 0;
-    int64_t steamAutoRestartAttempts = 0;
-    bool isAutoRestarting = false;
+    // The exit of the launcher's own Steam calls onSteamClosed() on the main queue.
+    void installSteamExitNotice();
+
+    // The session monitor and its view of this controller; created with it.
+    std::unique_ptr<AppSteamHost> steamHost_;
+    std::unique_ptr<SteamSessionMonitor> steamSession_;
 
     std::unique_ptr<QMenuBar> menuBar_;
 };

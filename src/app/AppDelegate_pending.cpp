@@ -4,12 +4,6 @@
 // prefix manager and the process launcher; until those are wired they only
 // record what the user did.
 
-void AppDelegate::applicationWillTerminate() {}
-
-void AppDelegate::onMainButton() {}
-
-void AppDelegate::onSteamClosed() {}
-
 void AppDelegate::handleDroppedInstaller(const std::string& path) {
     log.info("User dropped installer: " + path);
 }
