@@ -12,7 +12,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <thread>
+
+extern char** environ;
 
 namespace platform {
 
@@ -128,6 +131,16 @@ struct Subprocess::State {
         if (callback) callback(exit);
     }
 };
+
+std::map<std::string, std::string> currentEnvironment() {
+    std::map<std::string, std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        std::string_view entry = *e;
+        const auto eq = entry.find('=');
+        if (eq != std::string_view::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
+    }
+    return env;
+}
 
 SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
     SpawnResult result;

@@ -38,6 +38,10 @@ struct ExitStatus {
 
 class Subprocess;
 
+// The launcher's own environment, for children that inherit it (system tools
+// that run outside Wine); Wine children get their own exact map instead.
+[[nodiscard]] std::map<std::string, std::string> currentEnvironment();
+
 struct SpawnResult {
     std::unique_ptr<Subprocess> process;  // set on success
     std::string error;                    // the platform's text on failure
