@@ -1,10 +1,7 @@
-#include "platform/Subprocess.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/Subprocess.h"
 #include "support/TestHome.h"
 
 using platform::OutputMode;
@@ -56,8 +54,8 @@ std::vector<std::string> values(const std::vector<std::pair<std::string, std::st
 
 TEST(SubprocessTest, PassesArgumentsAndEnvironmentExactly) {
     const std::vector<std::string> awkward = {
-        "", "with blank", "\"quoted\" 'single'", "$HOME", "a;b && c | d", "line1\nline2", "\xC3\xBC\xE6\x97\xA5",
-        "*", "--", "back\\slash",
+        "",  "with blank", "\"quoted\" 'single'", "$HOME", "a;b && c | d", "line1\nline2", "\xC3\xBC\xE6\x97\xA5",
+        "*", "--",         "back\\slash",
     };
     auto s = spec({"dump"});
     s.arguments.insert(s.arguments.end(), awkward.begin(), awkward.end());
@@ -90,8 +88,8 @@ TEST(SubprocessTest, ExitStatusesAndSignals) {
         int status;
         bool signaled;
     } cases[] = {
-        {{"exit", "0"}, 0, false},   {{"exit", "3"}, 3, false},        {{"exit", "255"}, 255, false},
-        {{"signal", "9"}, 9, true},  {{"signal", "15"}, 15, true},     {{"signal", "6"}, 6, true},
+        {{"exit", "0"}, 0, false},  {{"exit", "3"}, 3, false},    {{"exit", "255"}, 255, false},
+        {{"signal", "9"}, 9, true}, {{"signal", "15"}, 15, true}, {{"signal", "6"}, 6, true},
     };
     for (const auto& c : cases) {
         auto r = Subprocess::run(spec(c.args, OutputMode::Null));

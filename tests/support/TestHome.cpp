@@ -34,9 +34,13 @@ TestHome::~TestHome() {
     fs::remove_all(root_, ec);
 }
 
-std::string TestHome::supportDir() const { return home_ + "/Library/Application Support/Ferrowick"; }
+std::string TestHome::supportDir() const {
+    return home_ + "/Library/Application Support/Ferrowick";
+}
 
-std::string testProgram(const std::string& name) { return std::string(FERROWICK_TEST_PROGRAM_DIR) + "/" + name; }
+std::string testProgram(const std::string& name) {
+    return std::string(FERROWICK_TEST_PROGRAM_DIR) + "/" + name;
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,0 +1,212 @@
+#include "wine/PrefixManager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+#include "logging/Logger.h"
+#include "platform/Subprocess.h"
+#include "wine/SetupLog.h"
+#include "wine/WineText.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The service's own texts, in one place.
+namespace text {
+constexpr char runWine[] = "runWine: ";
+constexpr char launchFailed[] = "Launch failed: ";
+constexpr char creatingAt[] = "Creating Wine prefix at ";
+constexpr char creatingStatus[] = "Creating Wine prefix...";
+constexpr char winebootPerf[] = "wineboot completed in ";
+constexpr char exitCode[] = "s, exit code: ";
+constexpr char prefixCreated[] = "Prefix created: ";
+constexpr char winebootFailed[] = "wineboot failed: ";
+constexpr char createFailedStatus[] = "Failed to create Wine prefix";
+constexpr char runningInstaller[] = "Running user-provided installer: ";
+constexpr char installerStatus[] = "Running installer (complete the setup)...";
+constexpr char installerExited[] = "Installer exited with code ";
+constexpr char installerFailedStatus[] = "Installation may have failed (exit code ";
+constexpr char backupInfix[] = ".backup.";
+}  // namespace text
+
+constexpr size_t kWinebootErrorCharacters = 500;
+
+// "Something exists" in the platform's sense: a link counts when its target exists.
+bool exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+// Renames without replacing anything at the destination, as the platform's
+// file manager moves: POSIX rename() would silently replace an empty
+// directory, and with it a backup.
+bool moveItem(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(to, ec))) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void report(const PrefixManager::StatusCallback& status, const std::string& line) {
+    if (status) status(line);
+}
+
+// Sums lstat sizes below `root`. Pending directories are kept as paths, not
+// open descriptors, so neither a wide nor a deep tree can exhaust the
+// descriptor table or the thread's stack. Links are never followed;
+// unreadable entries and directories are skipped.
+int64_t treeSizeBytes(const std::string& root) {
+    int64_t total = 0;
+    std::vector<std::string> pending{root};
+    bool isRoot = true;
+    while (!pending.empty()) {
+        const std::string path = std::move(pending.back());
+        pending.pop_back();
+        // The prefix itself may be a link to the real directory; below it nothing is followed.
+        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW);
+        isRoot = false;
+        const int dirFd = ::open(path.c_str(), flags);
+        if (dirFd < 0) continue;
+        DIR* dir = ::fdopendir(dirFd);
+        if (!dir) {
+            ::close(dirFd);
+            continue;
+        }
+        while (const dirent* entry = ::readdir(dir)) {
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            struct stat st {};
+            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            total += static_cast<int64_t>(st.st_size);
+            if (S_ISDIR(st.st_mode)) pending.push_back(path + "/" + name);
+        }
+        ::closedir(dir);
+    }
+    return total;
+}
+
+}  // namespace
+
+PrefixManager::PrefixManager(std::string prefixPath, std::string wineBin)
+    : prefixPath_(std::move(prefixPath)), wineBin_(std::move(wineBin)), log_(Logger::shared()) {}
+
+const std::string& PrefixManager::setupLogPath() {
+    static const std::string path = Constants::supportDir() + "/setup-output.log";
+    return path;
+}
+
+PrefixManager::WineResult PrefixManager::runWine(const std::vector<std::string>& arguments) {
+    log_.info(text::runWine + WineText::joinArguments(arguments));
+    platform::SubprocessSpec spec;
+    spec.executable = wineBin_;
+    spec.arguments = arguments;
+    spec.environment = Constants::buildSafeEnvironment(prefixPath_);
+    spec.output = platform::OutputMode::Pipe;
+
+    // The pipe is drained while Wine runs, and the run ends when Wine exits
+    // even if its server still holds the pipe open.
+    std::string startError;
+    auto run = platform::Subprocess::run(spec, &startError);
+    if (!run) {
+        const std::string message = text::launchFailed + startError;
+        SetupLog::append(setupLogPath(), SetupLog::failedSection(arguments, message), false);
+        return {message, -1};
+    }
+    WineResult result;
+    if (WineText::isValidUtf8(run->output)) result.output = std::move(run->output);
+    result.status = run->exit.status;
+    SetupLog::append(setupLogPath(), SetupLog::startedSection(arguments, result.output), true);
+    return result;
+}
+
+bool PrefixManager::wineExists() const {
+    return exists(wineBin_);
+}
+
+PrefixManager::VersionCheck PrefixManager::checkWineVersion() {
+    VersionCheck check;
+    check.version = WineText::trimWhitespace(runWine({"--version"}).output);
+    check.valid = check.version.rfind(Constants::wineVersionRequired, 0) == 0;
+    return check;
+}
+
+bool PrefixManager::prefixExists() const {
+    return exists(prefixPath_ + "/system.reg");
+}
+
+bool PrefixManager::steamInstalled() const {
+    return exists(prefixPath_ + Constants::steamExeUnix);
+}
+
+bool PrefixManager::gameInstalled() const {
+    return exists(prefixPath_ + Constants::gameExePath);
+}
+
+std::optional<std::string> PrefixManager::backupPrefix() {
+    if (!exists(prefixPath_)) return std::nullopt;
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
+    const std::string backup = prefixPath_ + text::backupInfix + std::to_string(seconds.count());
+    if (!moveItem(prefixPath_, backup)) return std::nullopt;
+    return backup;
+}
+
+bool PrefixManager::restoreBackup(const std::string& backupPath) {
+    // Without a backup to put back, removing the prefix would only lose it.
+    std::error_code ec;
+    if (backupPath == prefixPath_ || !fs::exists(fs::symlink_status(backupPath, ec))) return false;
+    fs::remove_all(prefixPath_, ec);
+    return moveItem(backupPath, prefixPath_);
+}
+
+void PrefixManager::deleteBackup(const std::string& backupPath) {
+    // Recursive removal of whatever a caller passes is too sharp a tool: only
+    // a path of backupPrefix()'s form is removed.
+    const std::string stem = prefixPath_ + text::backupInfix;
+    if (backupPath.size() <= stem.size() || backupPath.compare(0, stem.size(), stem) != 0) return;
+    for (size_t i = stem.size(); i < backupPath.size(); ++i) {
+        if (backupPath[i] < '0' || backupPath[i] > '9') return;
+    }
+    std::error_code ec;
+    fs::remove_all(backupPath, ec);
+}
+
+int64_t PrefixManager::prefixSizeBytes() const {
+    return treeSizeBytes(prefixPath_);
+}
+
+bool PrefixManager::createPrefix(const StatusCallback& status) {
+    log_.info(text::creatingAt + prefixPath_);
+    report(status, text::creatingStatus);
+    std::error_code ec;
+    fs::create_directories(prefixPath_, ec);
+
+    const auto start = std::chrono::steady_clock::now();
+    const WineResult result = runWine({"wineboot"});
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    log_.perf(text::winebootPerf + WineText::formatSeconds(elapsed) + text::exitCode + std::to_string(result.status));
+
+    if (result.status == 0) {
+        log_.info(std::string(text::prefixCreated) + (prefixExists() ? "true" : "false"));
+        return prefixExists();
+    }
+    log_.error(text::winebootFailed + WineText::leadingCharacters(result.output, kWinebootErrorCharacters));
+    report(status, text::createFailedStatus);
+    return false;
+}
+
+bool PrefixManager::runInstaller(const std::string& path, const StatusCallback& status) {
+    log_.info(text::runningInstaller + path);
+    report(status, text::installerStatus);
+    const WineResult result = runWine({path});
+    const std::string code = std::to_string(result.status);
+    log_.info(text::installerExited + code);
+    if (result.status != 0) report(status, text::installerFailedStatus + code + ")");
+    return steamInstalled();
+}

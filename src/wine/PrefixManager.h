@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wine/Constants.h"
+
+class Logger;
+
+// The launcher's service for everything that happens inside the Wine prefix:
+// running Wine commands, inspecting, creating, backing up and restoring the
+// prefix, and running an installer in it. It keeps no state beyond its three
+// fields; every operation works on the disk at call time.
+//
+// Threading: the operations that run Wine block for as long as Wine runs (an
+// installer runs until the user closes it) and must only be called from
+// background threads. The existence tests are cheap and fine anywhere.
+class PrefixManager {
+public:
+    // A line for the window's status label, called on the operation's own
+    // thread; its owner moves the text to the main thread.
+    using StatusCallback = std::function<void(const std::string&)>;
+
+    // Output (stdout and stderr merged, in write order; empty when it is not
+    // UTF-8) and exit status, or the launch failure message and -1.
+    struct WineResult {
+        std::string output;
+        int32_t status = 0;
+    };
+
+    struct VersionCheck {
+        bool valid = false;
+        std::string version;
+    };
+
+    explicit PrefixManager(std::string prefixPath = Constants::prefixPath(),
+                           std::string wineBin = Constants::wineBin());
+    virtual ~PrefixManager() = default;
+    PrefixManager(const PrefixManager&) = delete;
+    PrefixManager& operator=(const PrefixManager&) = delete;
+
+    const std::string& prefixPath() const { return prefixPath_; }
+    const std::string& wineBin() const { return wineBin_; }
+
+    // supportDir + "/setup-output.log", computed once.
+    static const std::string& setupLogPath();
+
+    [[nodiscard]] virtual bool wineExists() const;
+    [[nodiscard]] virtual VersionCheck checkWineVersion();
+    [[nodiscard]] virtual bool prefixExists() const;
+    [[nodiscard]] virtual bool steamInstalled() const;
+    [[nodiscard]] virtual bool gameInstalled() const;
+    // Moves the prefix aside to prefixPath + ".backup." + seconds since 1970;
+    // the backup's path, or nothing when there was no prefix or the move failed.
+    [[nodiscard]] virtual std::optional<std::string> backupPrefix();
+    // Replaces the prefix with the backup; true when the backup is in place.
+    [[nodiscard]] virtual bool restoreBackup(const std::string& backupPath);
+    // Removes a backup made by backupPrefix(); anything else is left alone.
+    virtual void deleteBackup(const std::string& backupPath);
+    // Bytes of every entry below the prefix; links are counted, not followed.
+    [[nodiscard]] virtual int64_t prefixSizeBytes() const;
+    [[nodiscard]] virtual bool createPrefix(const StatusCallback& status);
+    // Runs a Windows installer and waits for it; true when Steam is installed after.
+    [[nodiscard]] virtual bool runInstaller(const std::string& path, const StatusCallback& status);
+    // Runs wineBin with `arguments` against the prefix, waits without a time
+    // limit, and appends the command's section to the setup log.
+    [[nodiscard]] virtual WineResult runWine(const std::vector<std::string>& arguments);
+
+private:
+    std::string prefixPath_;
+    std::string wineBin_;
+    Logger& log_;
+};
