@@ -165,13 +165,12 @@ TEST(PrefixManagerWineTest, OutputShapes) {
     };
     for (const auto& c : cases) {
         fs::remove(PrefixManager::setupLogPath());
-        for (const auto& [k, v] : c.control) wine.set(k, v);
+        wine.configure(c.control);
         auto r = manager.runWine({"prog.exe"});
         EXPECT_EQ(r.status, c.status) << c.name;
         EXPECT_EQ(r.output.size(), c.output.size()) << c.name;
         EXPECT_TRUE(r.output == c.output) << c.name;
         EXPECT_TRUE(setupLog() == "--- wine prog.exe ---\n" + c.output) << c.name;
-        for (const auto& kv : c.control) wine.unset(kv.first);
     }
 }
 
@@ -303,7 +302,7 @@ TEST(PrefixManagerWineTest, CreatePrefixOutcomes) {
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& [k, v] : c.control) wine.set(k, v);
+        wine.configure(c.control);
         fs::resize_file(Logger::logPath(), 0);
         const std::string prefix = home.root() + "/case " + std::to_string(++n) + "/prefix";
         PrefixManager manager(prefix, c.removeWine ? home.root() + "/no/wine" : Constants::wineBin());
@@ -324,7 +323,6 @@ TEST(PrefixManagerWineTest, CreatePrefixOutcomes) {
         } else {
             EXPECT_EQ(lines[3], c.lastLine);
         }
-        for (const auto& kv : c.control) wine.unset(kv.first);
     }
 }
 
@@ -350,7 +348,7 @@ TEST(PrefixManagerWineTest, RunInstallerOutcomes) {
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& [k, v] : c.control) wine.set(k, v);
+        wine.configure(c.control);
         const std::string prefix = home.root() + "/case " + std::to_string(++n) + "/prefix";
         PrefixManager manager(prefix, c.removeWine ? home.root() + "/no/wine" : Constants::wineBin());
         if (c.steamBefore) writeFile(prefix + Constants::steamExeUnix, "steam");
@@ -372,6 +370,5 @@ TEST(PrefixManagerWineTest, RunInstallerOutcomes) {
         if (!c.removeWine) {
             EXPECT_EQ(calls.back().args, std::vector<std::string>{installer});
         }
-        for (const auto& kv : c.control) wine.unset(kv.first);
     }
 }

@@ -99,6 +99,11 @@ void FakeWine::unset(const std::string& key) {
     writeControl();
 }
 
+void FakeWine::configure(const std::map<std::string, std::string>& keys) {
+    control_ = keys;
+    writeControl();
+}
+
 void FakeWine::writeControl() const {
     std::string text = "# fake Wine control file, written by testsupport::FakeWine\n";
     for (const auto& [key, value] : control_) text += key + "=" + escapeValue(value) + "\n";

@@ -36,6 +36,8 @@ public:
     void set(const std::string& key, const std::string& value);
     void set(const std::string& key, int value) { set(key, std::to_string(value)); }
     void unset(const std::string& key);
+    // Replaces every key at once; configure({}) restores the defaults.
+    void configure(const std::map<std::string, std::string>& keys);
 
     // Every invocation so far, oldest first; calls("wine") keeps one program.
     std::vector<FakeWineCall> calls(const std::string& program = "") const;
