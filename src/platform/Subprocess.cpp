@@ -143,7 +143,8 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
     auto state = std::make_shared<State>();
     state->onExit = std::move(onExit);
     int outPipe[2] = {-1, -1};
-    if (spec.output == OutputMode::Pipe) {
+    const bool piped = spec.output == OutputMode::Pipe || spec.output == OutputMode::PipeStdout;
+    if (piped) {
         int wake[2];
         if (!makePipe(outPipe) || !makePipe(wake)) {
             result.error = std::strerror(errno);
@@ -179,6 +180,10 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
     case OutputMode::Pipe:
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
+        break;
+    case OutputMode::PipeStdout:
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         break;
     case OutputMode::File:
         posix_spawn_file_actions_adddup2(&actions, spec.outputFd, 1);
@@ -228,7 +233,7 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
         return result;
     }
     state->pid = pid;
-    if (spec.output == OutputMode::Pipe) {
+    if (piped) {
         state->drainer = std::thread([raw = state.get()] { raw->drain(); });
     }
     // The watcher owns a reference, so the child is reaped even after every

@@ -14,10 +14,11 @@ namespace platform {
 // Where a child's standard output and standard error go. Standard input and
 // the working directory are always inherited from the launcher.
 enum class OutputMode {
-    Pipe,     // stdout+stderr merged into one pipe, collected while the child runs
-    File,     // stdout+stderr written to SubprocessSpec::outputFd
-    Null,     // /dev/null
-    Inherit,  // the launcher's own stdout and stderr
+    Pipe,        // stdout+stderr merged into one pipe, collected while the child runs
+    PipeStdout,  // stdout alone into the pipe; stderr to /dev/null
+    File,        // stdout+stderr written to SubprocessSpec::outputFd
+    Null,        // /dev/null
+    Inherit,     // the launcher's own stdout and stderr
 };
 
 struct SubprocessSpec {
@@ -57,7 +58,7 @@ public:
     // fills `error` when the child could not be started.
     struct RunResult {
         ExitStatus exit;
-        std::string output;  // Pipe mode only
+        std::string output;  // Pipe and PipeStdout modes only
     };
     [[nodiscard]] static std::optional<RunResult> run(const SubprocessSpec& spec, std::string* error = nullptr);
 
@@ -71,7 +72,7 @@ public:
     ExitStatus wait();
     // Waits at most `seconds`; nullopt when the child is still running.
     std::optional<ExitStatus> waitFor(double seconds);
-    // Everything collected in Pipe mode; valid after wait().
+    // Everything collected in Pipe or PipeStdout mode; valid after wait().
     [[nodiscard]] std::string output() const;
     // SIGTERM, unless the child has already been reaped.
     void terminate();

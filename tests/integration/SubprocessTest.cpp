@@ -164,6 +164,11 @@ TEST(SubprocessTest, OutputModesRouteOutput) {
     EXPECT_EQ(testsupport::readFile(path), "line 0\nline 1\nline 2\nline 3\n");
     EXPECT_EQ(r->output, "");
 
+    // Only the even lines go to stdout; the odd ones are stderr's and vanish.
+    auto stdoutOnly = Subprocess::run(spec({"interleave", "4"}, OutputMode::PipeStdout));
+    ASSERT_TRUE(stdoutOnly);
+    EXPECT_EQ(stdoutOnly->output, "line 0\nline 2\n");
+
     auto n = Subprocess::run(spec({"interleave", "4"}, OutputMode::Null));
     ASSERT_TRUE(n);
     EXPECT_EQ(n->output, "");

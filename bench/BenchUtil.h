@@ -1,0 +1,74 @@
+#pragma once
+
+// Shared by the benchmark programs: big pattern files, wall-clock timing,
+// child processes as anchors, and the process's peak resident memory.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Sha256.h"
+#include "platform/Subprocess.h"
+
+namespace benchutil {
+
+// Writes `bytes` of incompressible data in 1 MiB blocks (never all at once).
+inline void writePatternFile(const std::string& path, uint64_t bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<uint64_t> block((1 << 20) / sizeof(uint64_t));
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (uint64_t written = 0; written < bytes; written += block.size() * sizeof(uint64_t)) {
+        for (auto& word : block) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            word = x;
+        }
+        const auto n = std::min<uint64_t>(bytes - written, block.size() * sizeof(uint64_t));
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+    }
+}
+
+inline double secondsOf(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs a system tool to completion with its output discarded; false when it
+// could not start or failed.
+inline bool runTool(const std::string& executable, std::vector<std::string> arguments) {
+    platform::SubprocessSpec spec;
+    spec.executable = executable;
+    spec.arguments = std::move(arguments);
+    spec.environment = {{"PATH", "/usr/bin:/bin"}};
+    auto r = platform::Subprocess::run(spec);
+    return r && r->exit.status == 0 && !r->exit.signaled;
+}
+
+// SHA-256 of a file, read in 1 MiB chunks (also warms the page cache).
+inline std::string fileDigest(const std::string& path) {
+    platform::Sha256 digest;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> chunk(1 << 20);
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+        digest.update(chunk.data(), static_cast<size_t>(in.gcount()));
+    }
+    return digest.finalizeHex();
+}
+
+// Peak resident set size so far, in bytes (VmHWM).
+inline uint64_t peakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+    }
+    return 0;
+}
+
+}  // namespace benchutil

@@ -1,0 +1,46 @@
+// Peak resident memory of a whole install attempt on a 512 MB archive:
+// download and verification must stream, so the peak may grow by less than
+// 32 MB. The archive is not a tar file, so the attempt ends in tar.
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "BenchUtil.h"
+#include "support/HttpTestServer.h"
+#include "support/TestHome.h"
+#include "wine/WineDownloader.h"
+
+int main() {
+    testsupport::TestHome home;
+    constexpr uint64_t kBytes = 512ull * 1000 * 1000;
+    const std::string source = home.root() + "/payload.bin";
+    benchutil::writePatternFile(source, kBytes);
+    testsupport::HttpTestServer::Options options;
+    options.filePath = source;
+    testsupport::HttpTestServer server(options);
+
+    WineDownloader::Settings settings = WineDownloader::Settings::defaults();
+    settings.downloadURL = server.url();
+    settings.expectedSHA256 = benchutil::fileDigest(source);
+    WineDownloader downloader(settings);
+
+    const uint64_t before = benchutil::peakResidentBytes();
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    DownloadResult outcome;
+    downloader.install({}, [&](const DownloadResult& r) {
+        std::lock_guard lock(mutex);
+        outcome = r;
+        done = true;
+        cv.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return done; });
+    const uint64_t after = benchutil::peakResidentBytes();
+
+    const bool verified = outcome && outcome->kind == DownloadError::Kind::extractionFailed;
+    std::printf("download + verify 512 MB: peak RSS %.1f MB -> %.1f MB, growth %.1f MB (target < 32 MB)%s\n",
+                before / 1e6, after / 1e6, (after - before) / 1e6, verified ? "" : " [attempt did not reach tar]");
+    return 0;
+}
