@@ -32,6 +32,9 @@ constexpr char incomplete[] = "Installation incomplete.\nPlease reinstall Ferrow
 constexpr char noDiskSpace[] = "Not enough disk space.";
 constexpr char setupFailed[] = "Setup failed.\nPlease try again.";
 constexpr char deployFailed[] = "Setup failed.\nPlease try again or use Repair.";
+constexpr char noConnection[] = "Setup failed.\nPlease check your internet connection.";
+constexpr char verificationFailed[] = "Setup verification failed.\nPlease try again.";
+constexpr char downloadNoSpace[] = "Not enough disk space.\nAt least 2 GB free space required.";
 }  // namespace text
 
 const char* flag(bool value) {
@@ -57,6 +60,22 @@ std::string SetupPipeline::progressText(double fraction) {
     double percent = std::isnan(fraction) ? 0.0 : std::trunc(fraction * 100.0);
     percent = std::fmin(std::fmax(percent, 0.0), 100.0);
     return "Setting up... " + std::to_string(static_cast<int>(percent)) + "%";
+}
+
+std::string SetupPipeline::downloadErrorText(const DownloadError& error) {
+    // The texts some cases carry are for the log, not for the user.
+    switch (error.kind) {
+    case DownloadError::Kind::networkError:
+        return text::noConnection;
+    case DownloadError::Kind::extractionFailed:
+    case DownloadError::Kind::versionMismatch:
+        return text::setupFailed;
+    case DownloadError::Kind::checksumMismatch:
+        return text::verificationFailed;
+    case DownloadError::Kind::diskSpaceLow:
+        return text::downloadNoSpace;
+    }
+    return text::setupFailed;
 }
 
 std::string SetupPipeline::validationPerfText(double seconds) {
@@ -196,17 +215,17 @@ void SetupPipeline::startWineDownload() {
                 if (auto self = weak.lock()) (*self)->hooks_.showDownloadProgress(fraction, progressText(fraction));
             });
         },
-        [weak](const InstallOutcome& outcome) {
-            platform::MainQueue::post([weak, outcome] {
-                if (auto self = weak.lock()) (*self)->downloadFinished(outcome);
+        [weak](const DownloadResult& result) {
+            platform::MainQueue::post([weak, result] {
+                if (auto self = weak.lock()) (*self)->downloadFinished(result);
             });
         });
 }
 
-void SetupPipeline::downloadFinished(const InstallOutcome& outcome) {
+void SetupPipeline::downloadFinished(const DownloadResult& result) {
     running_ = false;
-    if (outcome) {
-        hooks_.showError(*outcome);
+    if (result) {
+        hooks_.showError(downloadErrorText(*result));
         return;
     }
     downloaded_ = true;

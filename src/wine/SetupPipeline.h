@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "wine/DownloadError.h"
+
 // The setup pipeline: checks the machine and the application's own files,
 // makes sure the private Wine runtime is installed (handing over to its
 // download when it is not), creates the prefix, deploys the graphics
@@ -25,9 +27,6 @@
 class SetupPipeline {
 public:
     using StatusCallback = std::function<void(const std::string&)>;
-    // The outcome of a runtime installation: absent on success, else the text
-    // to show the user.
-    using InstallOutcome = std::optional<std::string>;
 
     struct Check {
         bool valid = false;
@@ -56,7 +55,7 @@ public:
         virtual bool isWineRunning() = 0;
         virtual bool isSteamReady() = 0;
         virtual void installWine(std::function<void(double fraction)> progress,
-                                 std::function<void(const InstallOutcome&)> completion) = 0;
+                                 std::function<void(const DownloadResult&)> completion) = 0;
     };
 
     struct Hooks {
@@ -92,6 +91,8 @@ public:
 
     // "Setting up... N%", N the fraction times 100 truncated toward zero.
     [[nodiscard]] static std::string progressText(double fraction);
+    // What the user is told when the runtime installation failed.
+    [[nodiscard]] static std::string downloadErrorText(const DownloadError& error);
     // The body's duration as logged: "Validation: 3.2s".
     [[nodiscard]] static std::string validationPerfText(double seconds);
 
@@ -111,7 +112,7 @@ private:
     Outcome fail(const std::string& text);
     Outcome runtimeStillUnusable(const std::string& versionFound);
     void finish(const Outcome& outcome);
-    void downloadFinished(const InstallOutcome& outcome);
+    void downloadFinished(const DownloadResult& result);
     void info(const std::string& message) const;
 
     Services& services_;

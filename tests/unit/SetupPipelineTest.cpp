@@ -39,7 +39,7 @@ struct FakeServices : SetupPipeline::Services {
     // What an installation does: the fractions it reports, its outcome, and
     // whether it leaves a usable runtime behind.
     std::vector<double> progress{0.0, 0.5, 1.0};
-    SetupPipeline::InstallOutcome installOutcome;
+    DownloadResult installOutcome;
     bool installFixesRuntime = true;
     // When set, the installation's completion waits here for the test.
     bool holdInstall = false;
@@ -69,7 +69,7 @@ struct FakeServices : SetupPipeline::Services {
     bool isWineRunning() override { return note("isWineRunning"), wineRunning; }
     bool isSteamReady() override { return note("isSteamReady"), steamReady; }
     void installWine(std::function<void(double)> onProgress,
-                     std::function<void(const SetupPipeline::InstallOutcome&)> completion) override {
+                     std::function<void(const DownloadResult&)> completion) override {
         note("installWine");
         for (double f : progress) onProgress(f);
         auto complete = [this, completion] {
@@ -219,7 +219,7 @@ TEST(SetupPipelineTest, EachFailureShowsItsTextAndStopsThere) {
         std::string logged;       // a further line that must be in the journal
         std::string neverCalled;  // a later step that must not run
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"old macOS",
          [](FakeServices& s) {
              s.os = {false, "13.6.1"};
@@ -246,13 +246,23 @@ TEST(SetupPipelineTest, EachFailureShowsItsTextAndStopsThere) {
          "screen loading Preparing environment...", "mesaDLLsDeployed"},
         {"deployment fails", [](FakeServices& s) { s.deployOK = false; },
          "Setup failed.\nPlease try again or use Repair.", "screen loading Installing components...", "steamInstalled"},
-        {"download fails",
-         [](FakeServices& s) {
-             s.wineIsInstalled = false;
-             s.installOutcome = "Setup failed.\nPlease check your internet connection.";
-         },
-         "Setup failed.\nPlease check your internet connection.", "screen download", "prefixExists"},
     };
+    const std::vector<std::pair<DownloadError, std::string>> downloadFailures = {
+        {DownloadError::networkError("Could not resolve host"),
+         "Setup failed.\nPlease check your internet connection."},
+        {DownloadError::extractionFailed("tar exited with 2"), "Setup failed.\nPlease try again."},
+        {DownloadError::versionMismatch("wine-9.0"), "Setup failed.\nPlease try again."},
+        {DownloadError::checksumMismatch(), "Setup verification failed.\nPlease try again."},
+        {DownloadError::diskSpaceLow(), "Not enough disk space.\nAt least 2 GB free space required."},
+    };
+    for (const auto& [error, shown] : downloadFailures) {
+        cases.push_back({"download fails",
+                         [error = error](FakeServices& s) {
+                             s.wineIsInstalled = false;
+                             s.installOutcome = error;
+                         },
+                         shown, "screen download", "prefixExists"});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Harness h;
