@@ -65,6 +65,13 @@ public:
     [[nodiscard]] virtual bool createPrefix(const StatusCallback& status);
     // Runs a Windows installer and waits for it; true when Steam is installed after.
     [[nodiscard]] virtual bool runInstaller(const std::string& path, const StatusCallback& status);
+    // Copies the bundle's graphics DLLs into system32 and syswow64 and writes
+    // the DLL overrides, debugger and Windows-version settings into the
+    // registry. True when every copy matches runtime.lock afterwards.
+    [[nodiscard]] virtual bool deployMesaDLLs(const StatusCallback& status);
+    // True only when runtime.lock could be read and no deployed copy is
+    // missing or different. Runs one shasum per DLL.
+    [[nodiscard]] virtual bool mesaDLLsDeployed();
     // Runs wineBin with `arguments` against the prefix, waits without a time
     // limit, and appends the command's section to the setup log.
     [[nodiscard]] virtual WineResult runWine(const std::vector<std::string>& arguments);

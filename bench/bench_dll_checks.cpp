@@ -1,0 +1,86 @@
+// The two DLL checks hash each of the six artifacts with one shasum run, so
+// their cost should be that of six bare shasum runs plus a little for reading
+// runtime.lock and checking that files exist. Anchor: six bare shasum runs of
+// the same files, measured interleaved in the same run. Target: within 1.3x.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Subprocess.h"
+#include "runtime/RuntimeValidator.h"
+#include "support/GraphicsBundle.h"
+#include "support/TestHome.h"
+#include "wine/PrefixManager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double seconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+    testsupport::TestHome home;
+    testsupport::GraphicsBundle bundle(home.bundle());
+    PrefixManager manager;
+    const std::string& prefix = manager.prefixPath();
+    std::vector<std::string> files;
+    for (const auto& artifact : bundle.manifest().artifacts) {
+        files.push_back(bundle.fileOf(artifact));
+        const std::string target = RuntimeValidator::deployedPath(prefix, artifact);
+        fs::create_directories(fs::path(target).parent_path());
+        fs::copy_file(bundle.fileOf(artifact), target);
+    }
+
+    auto bareShasum = [&] {
+        for (const auto& file : files) {
+            platform::SubprocessSpec spec;
+            spec.executable = "/usr/bin/shasum";
+            spec.arguments = {"-a", "256", file};
+            spec.output = platform::OutputMode::PipeStdout;
+            (void)platform::Subprocess::run(spec);
+        }
+    };
+    auto validate = [] {
+        if (RuntimeValidator::validateBundledDLLs()) std::fprintf(stderr, "bundle unexpectedly invalid\n");
+    };
+    auto deployed = [&] {
+        if (!manager.mesaDLLsDeployed()) std::fprintf(stderr, "deployed DLLs unexpectedly stale\n");
+    };
+
+    constexpr int kRounds = 15;
+    std::vector<double> anchor, validateTimes, deployedTimes;
+    bareShasum();  // warm the page cache and perl's files
+    for (int i = 0; i < kRounds; ++i) {
+        anchor.push_back(seconds(bareShasum));
+        validateTimes.push_back(seconds(validate));
+        deployedTimes.push_back(seconds(deployed));
+    }
+    const double base = median(anchor);
+    const struct {
+        const char* name;
+        double time;
+    } rows[] = {{"validateBundledDLLs", median(validateTimes)}, {"mesaDLLsDeployed", median(deployedTimes)}};
+    std::printf("anchor: six bare shasum runs, median %.1f ms over %d rounds\n", base * 1000, kRounds);
+    bool ok = true;
+    for (const auto& row : rows) {
+        const double ratio = row.time / base;
+        ok = ok && ratio <= 1.3;
+        std::printf("%-22s %.2fx anchor (target <= 1.30x) %s\n", row.name, ratio, ratio <= 1.3 ? "ok" : "OVER");
+    }
+    return ok ? 0 : 1;
+}
