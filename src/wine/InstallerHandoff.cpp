@@ -1,0 +1,75 @@
+#include "wine/InstallerHandoff.h"
+
+#include <filesystem>
+
+#include "platform/Background.h"
+#include "platform/Subprocess.h"
+#include "wine/Constants.h"
+
+namespace fs = std::filesystem;
+
+namespace InstallerHandoff {
+
+namespace {
+constexpr char droppedPrefix[] = "User dropped installer: ";
+constexpr char steamDetected[] = "Steam detected";
+}  // namespace
+
+void handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
+                            const std::function<void(std::function<void()>)>& background) {
+    hooks.log("INFO", droppedPrefix + path);
+    hooks.showLoading(kInstalling);
+    auto work = [path, settings, hooks] { runAndWatch(path, settings, hooks); };
+    if (background) {
+        background(work);
+    } else {
+        platform::runInBackground(work);
+    }
+}
+
+std::string prepareInstaller(const std::string& dropped, const std::string& supportDir) {
+    const std::string copy = supportDir + kCopyName;
+    std::error_code ec;
+    // Dropping the launcher's own copy must not delete the very file to be run.
+    if (fs::equivalent(dropped, copy, ec)) return copy;
+    // Both steps are best effort: without a copy the dropped file is run where it lies.
+    fs::remove(copy, ec);
+    fs::create_directories(supportDir, ec);
+    fs::copy_file(dropped, copy, ec);
+    return fs::is_regular_file(copy, ec) ? copy : dropped;
+}
+
+Result runAndWatch(const std::string& dropped, const Settings& settings, const Hooks& hooks) {
+    platform::SubprocessSpec spec;
+    spec.executable = settings.wineBin;
+    spec.arguments = {prepareInstaller(dropped, settings.supportDir)};
+    spec.environment = Constants::buildSafeEnvironment(settings.prefixPath);
+    spec.output = platform::OutputMode::Inherit;
+    auto started = platform::Subprocess::start(spec);
+    if (!started.process) {
+        hooks.showError(kCouldNotRun);
+        return Result::couldNotStart;
+    }
+
+    const double pause = std::chrono::duration<double>(settings.pollInterval).count();
+    while (started.process->isRunning()) {
+        if (hooks.steamInstalled()) {
+            // The installer is left running; nobody watches it any more.
+            hooks.log("INFO", steamDetected);
+            hooks.showSteamReady();
+            return Result::steamDetected;
+        }
+        // Returns early when the installer ends, so its end is noticed at once.
+        (void)started.process->waitFor(pause);
+    }
+
+    if (hooks.steamInstalled()) {
+        hooks.showSteamReady();
+        return Result::steamDetected;
+    }
+    hooks.showStep1();
+    hooks.setStatusText(kNotDetected);
+    return Result::notDetected;
+}
+
+}  // namespace InstallerHandoff

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+// Runs the Steam installer the user dropped onto the window inside the
+// prefix, and watches the prefix until Steam turns up in it. The installer
+// itself is never waited for once Steam is there: the user may still be
+// clicking through its last pages.
+namespace InstallerHandoff {
+
+struct Settings {
+    std::string supportDir;  // the installer copy goes here as "SteamSetup.exe"
+    std::string wineBin;
+    std::string prefixPath;
+    std::chrono::milliseconds pollInterval{3000};
+};
+
+struct Hooks {
+    std::function<void(const std::string& level, const std::string& message)> log;
+    // Screens; any thread. showError also logs its text at ERROR.
+    std::function<void(const std::string&)> showLoading;
+    std::function<void()> showSteamReady;
+    std::function<void()> showStep1;
+    std::function<void(const std::string&)> showError;
+    // Replaces the status text only, leaving the controls as they are; any thread.
+    std::function<void(const std::string&)> setStatusText;
+    // Whether steam.exe is in the prefix; called on the watch's thread.
+    std::function<bool()> steamInstalled;
+};
+
+// How the watch ended.
+enum class Result { steamDetected, notDetected, couldNotStart };
+
+// Logs the drop, shows the loading screen and hands the run and watch to a
+// background work item (`background`, empty: platform::runInBackground).
+void handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
+                            const std::function<void(std::function<void()>)>& background = {});
+
+// Copies the installer to supportDir + "/SteamSetup.exe", replacing an earlier
+// copy, and returns the path to run: the copy, or the dropped file when the
+// copy could not be made.
+std::string prepareInstaller(const std::string& dropped, const std::string& supportDir);
+
+// Starts the installer under Wine and watches for Steam; blocks until Steam
+// is detected or the installer has ended. Background threads only.
+Result runAndWatch(const std::string& dropped, const Settings& settings, const Hooks& hooks);
+
+inline constexpr char kInstalling[] = "Installing Steam...\nComplete the setup in the Steam window.";
+inline constexpr char kCouldNotRun[] = "Could not run the installer.\nPlease try again.";
+inline constexpr char kNotDetected[] = "Steam was not detected after installation.\nPlease try again.";
+inline constexpr char kCopyName[] = "/SteamSetup.exe";
+
+}  // namespace InstallerHandoff

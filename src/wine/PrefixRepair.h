@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+// Rebuilds a broken prefix: ends everything Wine runs in it, moves it aside,
+// creates and equips a fresh one, and then either drops the old one or puts
+// it back. The old prefix is deleted only once the new one is complete, and
+// never when it could not be put back.
+namespace PrefixRepair {
+
+using StatusCallback = std::function<void(const std::string&)>;
+
+// The blocking steps, all called on the repair's own thread.
+class Services {
+public:
+    virtual ~Services() = default;
+    virtual void killAll() = 0;
+    // The backup's path, or nothing when there was no prefix or it could not be moved.
+    virtual std::optional<std::string> backupPrefix() = 0;
+    virtual bool createPrefix(const StatusCallback& status) = 0;
+    virtual bool deployMesaDLLs(const StatusCallback& status) = 0;
+    virtual bool restoreBackup(const std::string& backupPath) = 0;
+    virtual void deleteBackup(const std::string& backupPath) = 0;
+};
+
+struct Hooks {
+    std::function<void(const std::string& level, const std::string& message)> log;
+    // Screens; any thread. showError also logs its text at ERROR.
+    std::function<void(const std::string&)> showLoading;
+    std::function<void()> showStep1;
+    std::function<void(const std::string&)> showError;
+};
+
+// How the repair ended.
+enum class Result { rebuilt, restored, restoreFailed, noBackup };
+
+// Runs the whole repair and blocks until it ends; call it on a background
+// work item. `settle` is the pause between the kill and the move aside.
+Result run(Services& services, const Hooks& hooks, std::chrono::milliseconds settle = std::chrono::seconds(2));
+
+inline constexpr char kRepairing[] = "Repairing installation...";
+inline constexpr char kRestored[] = "Repair was not successful.\nYour previous installation has been restored.";
+inline constexpr char kNotRestored[] = "Repair was not successful.\nYour previous installation could not be restored.";
+inline constexpr char kNoBackup[] = "Repair was not successful.\nPlease reinstall Ferrowick.";
+inline constexpr char kBackupKeptAt[] = "Could not restore the previous installation; it is kept at ";
+
+}  // namespace PrefixRepair

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "wine/DownloadError.h"
+
+// The setup pipeline: checks the machine and the application's own files,
+// makes sure the private Wine runtime is installed (handing over to its
+// download when it is not), creates the prefix, deploys the graphics
+// components, and ends on one of the controller's screens.
+//
+// Threading: validateAndPrepare, startWineDownload and the main-thread hooks
+// run on the main thread, where the pipeline's own fields live. The body runs
+// as one background work item; it reaches the window only through the screen
+// hooks (which post to the main queue themselves) and hands its outcome back
+// through platform::MainQueue. The pipeline must outlive every body it starts.
+//
+// At most one run is under way at a time. A run lasts from validateAndPrepare
+// to its final screen, a runtime download and the body that follows it
+// included, so a double click can never put two wineboot runs into one prefix
+// nor restart a download. A runtime is downloaded at most once per process:
+// when it is still unusable after a successful download, setup fails instead
+// of downloading again.
+class SetupPipeline {
+public:
+    using StatusCallback = std::function<void(const std::string&)>;
+
+    struct Check {
+        bool valid = false;
+        std::string detail;  // the version or architecture found
+    };
+
+    // The blocking checks and steps, called on the body's thread, except
+    // installWine, which is called on the main thread and may call its
+    // handlers on any thread (the two early failures before it returns).
+    class Services {
+    public:
+        virtual ~Services() = default;
+        virtual Check checkMacOSVersion() = 0;
+        virtual Check checkSupportedCPU() = 0;
+        // The first fault of the application's graphics DLLs, if any.
+        virtual std::optional<std::string> validateBundledDLLs() = 0;
+        virtual bool wineInstalled() = 0;
+        virtual Check checkWineVersion() = 0;
+        virtual bool prefixExists() = 0;
+        // At least 2 GB free on the volume of the support directory.
+        virtual bool enoughDiskSpace() = 0;
+        virtual bool createPrefix(const StatusCallback& status) = 0;
+        virtual bool mesaDLLsDeployed() = 0;
+        virtual bool deployMesaDLLs(const StatusCallback& status) = 0;
+        virtual bool steamInstalled() = 0;
+        virtual bool isWineRunning() = 0;
+        virtual bool isSteamReady() = 0;
+        virtual void installWine(std::function<void(double fraction)> progress,
+                                 std::function<void(const DownloadResult&)> completion) = 0;
+    };
+
+    struct Hooks {
+        // One line of the launcher log at a level ("INFO", "ERROR", "PERF"); any thread.
+        std::function<void(const std::string& level, const std::string& message)> log;
+        // Screens; any thread. showError also logs its text at ERROR.
+        std::function<void(const std::string&)> showLoading;
+        std::function<void()> showStep1;
+        std::function<void(const std::string&)> showError;
+        // Main thread: the download arrangement with the bar at 0, and each
+        // progress report (the bar's fraction and the status text).
+        std::function<void()> showDownload;
+        std::function<void(double fraction, const std::string& status)> showDownloadProgress;
+        // Main thread: Steam is installed; the probes were taken on the
+        // body's thread (readiness only when Wine was running).
+        std::function<void(bool wineRunning, std::optional<bool> steamReady)> setupFinished;
+    };
+
+    // `background` runs one work item off the main thread; empty means
+    // platform::runInBackground.
+    SetupPipeline(Services& services, Hooks hooks, std::function<void(std::function<void()>)> background = {});
+    ~SetupPipeline();
+    SetupPipeline(const SetupPipeline&) = delete;
+    SetupPipeline& operator=(const SetupPipeline&) = delete;
+
+    // Starts a run and returns at once; ignored, with an INFO line, while one is under way.
+    void validateAndPrepare();
+    // Switches to the download screen and starts the runtime installation.
+    void startWineDownload();
+
+    [[nodiscard]] bool isRunning() const { return running_; }
+    [[nodiscard]] bool hasDownloaded() const { return downloaded_; }
+
+    // "Setting up... N%", N the fraction times 100 truncated toward zero.
+    [[nodiscard]] static std::string progressText(double fraction);
+    // What the user is told when the runtime installation failed.
+    [[nodiscard]] static std::string downloadErrorText(const DownloadError& error);
+    // The body's duration as logged: "Validation: 3.2s".
+    [[nodiscard]] static std::string validationPerfText(double seconds);
+
+    static constexpr char kIgnoredWhileRunning[] = "Setup already in progress, request ignored";
+
+private:
+    enum class End { failed, download, step1, steamInstalled };
+    struct Outcome {
+        End end = End::failed;
+        bool wineRunning = false;
+        std::optional<bool> steamReady;
+    };
+
+    static Outcome ending(End end);
+    void startBody();
+    Outcome runBody(bool downloadedBefore);
+    Outcome fail(const std::string& text);
+    Outcome runtimeStillUnusable(const std::string& versionFound);
+    void finish(const Outcome& outcome);
+    void downloadFinished(const DownloadResult& result);
+    void info(const std::string& message) const;
+
+    Services& services_;
+    Hooks hooks_;
+    std::function<void(std::function<void()>)> background_;
+    bool running_ = false;
+    bool downloaded_ = false;
+    // Posted tasks hold this weakly, so none runs after the pipeline is gone.
+    std::shared_ptr<SetupPipeline*> self_;
+};
