@@ -43,11 +43,11 @@ inline double secondsOf(const std::function<void()>& work) {
 // Runs a system tool to completion with its output discarded; false when it
 // could not start or failed.
 inline bool runTool(const std::string& executable, std::vector<std::string> arguments) {
-    platform::SubprocessSpec spec;
-    spec.executable = executable;
-    spec.arguments = std::move(arguments);
-    spec.environment = {{"PATH", "/usr/bin:/bin"}};
-    auto r = platform::Subprocess::run(spec);
+    platform::SubprocessSpec child;
+    child.executable = executable;
+    child.arguments = std::move(arguments);
+    child.environment = {{"PATH", "/usr/bin:/bin"}};
+    auto r = platform::Subprocess::run(child);
     return r && r->exit.status == 0 && !r->exit.signaled;
 }
 

@@ -48,11 +48,11 @@ int main() {
 
     auto bareShasum = [&] {
         for (const auto& file : files) {
-            platform::SubprocessSpec spec;
-            spec.executable = "/usr/bin/shasum";
-            spec.arguments = {"-a", "256", file};
-            spec.output = platform::OutputMode::PipeStdout;
-            (void)platform::Subprocess::run(spec);
+            platform::SubprocessSpec child;
+            child.executable = "/usr/bin/shasum";
+            child.arguments = {"-a", "256", file};
+            child.output = platform::OutputMode::PipeStdout;
+            (void)platform::Subprocess::run(child);
         }
     };
     auto validate = [] {

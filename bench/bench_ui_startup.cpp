@@ -103,10 +103,10 @@ bool sample(const std::string& self, bool launcher, Sample& out) {
     env["HOME"] = home;
     env.emplace("QT_QPA_PLATFORM", "offscreen");
 
-    platform::SubprocessSpec spec{
+    platform::SubprocessSpec child{
         self, {launcher ? "--child-launcher" : "--child-bare"}, env, platform::OutputMode::Pipe};
     const long long start = monotonicNs();
-    const auto result = platform::Subprocess::run(spec);
+    const auto result = platform::Subprocess::run(child);
     std::error_code ec;
     std::filesystem::remove_all(home, ec);
     if (!result) return false;

@@ -26,12 +26,12 @@ namespace {
 // Runs a tool with the launcher's environment and its standard error, and
 // returns what it printed on standard output; "" when it cannot be started.
 std::string toolOutput(const std::string& executable, std::vector<std::string> arguments) {
-    platform::SubprocessSpec spec;
-    spec.executable = executable;
-    spec.arguments = std::move(arguments);
-    spec.environment = platform::currentEnvironment();
-    spec.output = platform::OutputMode::PipeStdout;
-    auto result = platform::Subprocess::run(spec);
+    platform::SubprocessSpec child;
+    child.executable = executable;
+    child.arguments = std::move(arguments);
+    child.environment = platform::currentEnvironment();
+    child.output = platform::OutputMode::PipeStdout;
+    auto result = platform::Subprocess::run(child);
     return result ? result->output : std::string();
 }
 
@@ -181,12 +181,12 @@ bool packArchive(const std::string& zip, const std::string& staging, const std::
     if (!::mkdtemp(workDir.data())) return false;
     const std::string packed = workDir + "/" + DiagnosticsExporter::archiveName;
 
-    platform::SubprocessSpec spec;
-    spec.executable = zip;
-    spec.arguments = {"-r", "-j", packed, staging + "/"};
-    spec.environment = platform::currentEnvironment();
-    spec.output = platform::OutputMode::Null;
-    (void)platform::Subprocess::run(spec);
+    platform::SubprocessSpec child;
+    child.executable = zip;
+    child.arguments = {"-r", "-j", packed, staging + "/"};
+    child.environment = platform::currentEnvironment();
+    child.output = platform::OutputMode::Null;
+    (void)platform::Subprocess::run(child);
 
     bool placed = false;
     struct stat st {};

@@ -142,13 +142,13 @@ std::map<std::string, std::string> currentEnvironment() {
     return env;
 }
 
-SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
+SpawnResult Subprocess::start(const SubprocessSpec& child, ExitCallback onExit) {
     SpawnResult result;
-    if (spec.executable.empty() || spec.executable.front() != '/') {
-        result.error = "The executable path is not absolute: " + spec.executable;
+    if (child.executable.empty() || child.executable.front() != '/') {
+        result.error = "The executable path is not absolute: " + child.executable;
         return result;
     }
-    if (spec.output == OutputMode::File && spec.outputFd < 0) {
+    if (child.output == OutputMode::File && child.outputFd < 0) {
         result.error = "No output file was given";
         return result;
     }
@@ -156,7 +156,7 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
     auto state = std::make_shared<State>();
     state->onExit = std::move(onExit);
     int outPipe[2] = {-1, -1};
-    const bool piped = spec.output == OutputMode::Pipe || spec.output == OutputMode::PipeStdout;
+    const bool piped = child.output == OutputMode::Pipe || child.output == OutputMode::PipeStdout;
     if (piped) {
         int wake[2];
         if (!makePipe(outPipe) || !makePipe(wake)) {
@@ -189,7 +189,7 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
     sigdelset(&all, SIGSTOP);
     posix_spawnattr_setsigdefault(&attr, &all);
 
-    switch (spec.output) {
+    switch (child.output) {
     case OutputMode::Pipe:
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
@@ -199,8 +199,8 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         break;
     case OutputMode::File:
-        posix_spawn_file_actions_adddup2(&actions, spec.outputFd, 1);
-        posix_spawn_file_actions_adddup2(&actions, spec.outputFd, 2);
+        posix_spawn_file_actions_adddup2(&actions, child.outputFd, 1);
+        posix_spawn_file_actions_adddup2(&actions, child.outputFd, 2);
         break;
     case OutputMode::Null:
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -220,20 +220,20 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
 #endif
 
     std::vector<std::string> argStore;
-    argStore.reserve(spec.arguments.size() + 1);
-    argStore.push_back(spec.executable);
-    argStore.insert(argStore.end(), spec.arguments.begin(), spec.arguments.end());
+    argStore.reserve(child.arguments.size() + 1);
+    argStore.push_back(child.executable);
+    argStore.insert(argStore.end(), child.arguments.begin(), child.arguments.end());
     std::vector<char*> argv;
     for (auto& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> envStore;
-    for (const auto& [k, v] : spec.environment) envStore.push_back(k + "=" + v);
+    for (const auto& [k, v] : child.environment) envStore.push_back(k + "=" + v);
     std::vector<char*> envp;
     for (auto& e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);
 
     pid_t pid = -1;
-    int err = ::posix_spawn(&pid, spec.executable.c_str(), &actions, &attr, argv.data(), envp.data());
+    int err = ::posix_spawn(&pid, child.executable.c_str(), &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     closeFd(outPipe[1]);
@@ -256,8 +256,8 @@ SpawnResult Subprocess::start(const SubprocessSpec& spec, ExitCallback onExit) {
     return result;
 }
 
-std::optional<Subprocess::RunResult> Subprocess::run(const SubprocessSpec& spec, std::string* error) {
-    auto started = start(spec);
+std::optional<Subprocess::RunResult> Subprocess::run(const SubprocessSpec& child, std::string* error) {
+    auto started = start(child);
     if (!started.process) {
         if (error) *error = started.error;
         return std::nullopt;

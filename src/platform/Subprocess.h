@@ -56,7 +56,7 @@ public:
     // Pipe mode, its output collected).
     using ExitCallback = std::function<void(ExitStatus)>;
 
-    [[nodiscard]] static SpawnResult start(const SubprocessSpec& spec, ExitCallback onExit = {});
+    [[nodiscard]] static SpawnResult start(const SubprocessSpec& child, ExitCallback onExit = {});
 
     // Runs a child to completion: start, wait, collect. Returns nullopt and
     // fills `error` when the child could not be started.
@@ -64,7 +64,7 @@ public:
         ExitStatus exit;
         std::string output;  // Pipe and PipeStdout modes only
     };
-    [[nodiscard]] static std::optional<RunResult> run(const SubprocessSpec& spec, std::string* error = nullptr);
+    [[nodiscard]] static std::optional<RunResult> run(const SubprocessSpec& child, std::string* error = nullptr);
 
     ~Subprocess();
     Subprocess(const Subprocess&) = delete;

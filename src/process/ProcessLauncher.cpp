@@ -49,21 +49,21 @@ private:
 };
 
 SubprocessSpec wineserverCommand(const char* option, OutputMode output) {
-    SubprocessSpec spec;
-    spec.executable = Constants::wineserver();
-    spec.arguments = {option};
-    spec.environment = Constants::buildSafeEnvironment(Constants::prefixPath());
-    spec.output = output;
-    return spec;
+    SubprocessSpec child;
+    child.executable = Constants::wineserver();
+    child.arguments = {option};
+    child.environment = Constants::buildSafeEnvironment(Constants::prefixPath());
+    child.output = output;
+    return child;
 }
 
 SubprocessSpec webHelperCommand(const char* tool, std::vector<std::string> arguments, OutputMode output) {
-    SubprocessSpec spec;
-    spec.executable = tool;
-    spec.arguments = std::move(arguments);
-    spec.environment = platform::currentEnvironment();
-    spec.output = output;
-    return spec;
+    SubprocessSpec child;
+    child.executable = tool;
+    child.arguments = std::move(arguments);
+    child.environment = platform::currentEnvironment();
+    child.output = output;
+    return child;
 }
 
 }  // namespace
@@ -94,10 +94,10 @@ bool ProcessLauncher::launchSteam(const std::string& prefixPath) {
     if (isRunning()) return false;
     const int64_t generation = ++state_->launchGeneration;
 
-    SubprocessSpec spec;
-    spec.executable = Constants::wineBin();
-    spec.arguments = {Constants::steamExePath};
-    spec.environment = Constants::buildSafeEnvironment(prefixPath);
+    SubprocessSpec child;
+    child.executable = Constants::wineBin();
+    child.arguments = {Constants::steamExePath};
+    child.environment = Constants::buildSafeEnvironment(prefixPath);
 
     std::error_code ignored;
     fs::create_directories(Constants::supportDir(), ignored);
@@ -106,10 +106,10 @@ bool ProcessLauncher::launchSteam(const std::string& prefixPath) {
     int fd = ::open(outputLogPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     state_->logHandle = fd >= 0 ? std::make_shared<LogHandle>(fd) : nullptr;
     if (state_->logHandle) {
-        spec.output = OutputMode::File;
-        spec.outputFd = fd;
+        child.output = OutputMode::File;
+        child.outputFd = fd;
     } else {
-        spec.output = OutputMode::Inherit;
+        child.output = OutputMode::Inherit;
     }
 
     // Runs on the watcher thread: only the file is closed there; everything
@@ -126,7 +126,7 @@ bool ProcessLauncher::launchSteam(const std::string& prefixPath) {
         });
     };
 
-    auto started = Subprocess::start(spec, std::move(onProcessExit));
+    auto started = Subprocess::start(child, std::move(onProcessExit));
     if (!started.process) {
         if (state_->logHandle) state_->logHandle->close();
         state_->logHandle.reset();

@@ -17,11 +17,11 @@ namespace {
 // Output of a system tool, stderr discarded. The tools get an empty
 // environment: nothing of the launcher's can change what they print.
 std::optional<platform::Subprocess::RunResult> runTool(const char* executable, std::vector<std::string> arguments) {
-    platform::SubprocessSpec spec;
-    spec.executable = executable;
-    spec.arguments = std::move(arguments);
-    spec.output = platform::OutputMode::PipeStdout;
-    return platform::Subprocess::run(spec);
+    platform::SubprocessSpec child;
+    child.executable = executable;
+    child.arguments = std::move(arguments);
+    child.output = platform::OutputMode::PipeStdout;
+    return platform::Subprocess::run(child);
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {

@@ -40,12 +40,12 @@ std::string prepareInstaller(const std::string& dropped, const std::string& supp
 }
 
 Result runAndWatch(const std::string& dropped, const Settings& settings, const Hooks& hooks) {
-    platform::SubprocessSpec spec;
-    spec.executable = settings.wineBin;
-    spec.arguments = {prepareInstaller(dropped, settings.supportDir)};
-    spec.environment = Constants::buildSafeEnvironment(settings.prefixPath);
-    spec.output = platform::OutputMode::Inherit;
-    auto started = platform::Subprocess::start(spec);
+    platform::SubprocessSpec child;
+    child.executable = settings.wineBin;
+    child.arguments = {prepareInstaller(dropped, settings.supportDir)};
+    child.environment = Constants::buildSafeEnvironment(settings.prefixPath);
+    child.output = platform::OutputMode::Inherit;
+    auto started = platform::Subprocess::start(child);
     if (!started.process) {
         hooks.showError(kCouldNotRun);
         return Result::couldNotStart;

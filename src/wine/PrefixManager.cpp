@@ -103,16 +103,16 @@ const std::string& PrefixManager::setupLogPath() {
 
 PrefixManager::WineResult PrefixManager::runWine(const std::vector<std::string>& arguments) {
     log_.info(text::runWine + WineText::joinArguments(arguments));
-    platform::SubprocessSpec spec;
-    spec.executable = wineBin_;
-    spec.arguments = arguments;
-    spec.environment = Constants::buildSafeEnvironment(prefixPath_);
-    spec.output = platform::OutputMode::Pipe;
+    platform::SubprocessSpec child;
+    child.executable = wineBin_;
+    child.arguments = arguments;
+    child.environment = Constants::buildSafeEnvironment(prefixPath_);
+    child.output = platform::OutputMode::Pipe;
 
     // The pipe is drained while Wine runs, and the run ends when Wine exits
     // even if its server still holds the pipe open.
     std::string startError;
-    auto run = platform::Subprocess::run(spec, &startError);
+    auto run = platform::Subprocess::run(child, &startError);
     if (!run) {
         const std::string message = text::launchFailed + startError;
         SetupLog::append(setupLogPath(), SetupLog::failedSection(arguments, message), false);

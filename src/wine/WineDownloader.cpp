@@ -310,12 +310,12 @@ struct WineDownloader::Impl {
         const std::string bin = settings.wineBin();
         std::error_code ec;
         if (!fs::exists(bin, ec)) return false;
-        platform::SubprocessSpec spec;
-        spec.executable = bin;
-        spec.arguments = {"--version"};
-        spec.environment = {{"PATH", "/usr/bin:/bin"}};
-        spec.output = platform::OutputMode::PipeStdout;
-        const auto run = platform::Subprocess::run(spec);
+        platform::SubprocessSpec child;
+        child.executable = bin;
+        child.arguments = {"--version"};
+        child.environment = {{"PATH", "/usr/bin:/bin"}};
+        child.output = platform::OutputMode::PipeStdout;
+        const auto run = platform::Subprocess::run(child);
         return run && versionOutputMatches(run->output, Constants::wineVersionRequired);
     }
 };

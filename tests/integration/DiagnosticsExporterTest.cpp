@@ -24,8 +24,8 @@ using Names = std::multiset<std::string>;
 namespace {
 
 std::string run(const std::string& tool, std::vector<std::string> args) {
-    platform::SubprocessSpec spec{tool, std::move(args), {}, platform::OutputMode::PipeStdout};
-    auto r = platform::Subprocess::run(spec);
+    platform::SubprocessSpec child{tool, std::move(args), {}, platform::OutputMode::PipeStdout};
+    auto r = platform::Subprocess::run(child);
     return r ? r->output : std::string();
 }
 

@@ -18,9 +18,9 @@ namespace {
 
 platform::Subprocess::RunResult runTool(const std::string& exe, const std::vector<std::string>& args,
                                         const std::string& prefix) {
-    platform::SubprocessSpec spec{exe, args, Constants::buildSafeEnvironment(prefix), platform::OutputMode::Pipe};
+    platform::SubprocessSpec child{exe, args, Constants::buildSafeEnvironment(prefix), platform::OutputMode::Pipe};
     std::string error;
-    auto r = platform::Subprocess::run(spec, &error);
+    auto r = platform::Subprocess::run(child, &error);
     if (!r) ADD_FAILURE() << error;
     return r.value_or(platform::Subprocess::RunResult{});
 }

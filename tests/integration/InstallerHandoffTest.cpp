@@ -124,8 +124,8 @@ InstallerHandoff::Settings liveSettings() {
 // Pids of live processes whose command line matches `pattern`, found with
 // pgrep. Its environment is empty, so the pattern must be plain ASCII.
 std::vector<int> processesMatching(const std::string& pattern) {
-    platform::SubprocessSpec spec{"/usr/bin/pgrep", {"-f", "--", pattern}, {}, platform::OutputMode::Pipe};
-    auto r = platform::Subprocess::run(spec);
+    platform::SubprocessSpec child{"/usr/bin/pgrep", {"-f", "--", pattern}, {}, platform::OutputMode::Pipe};
+    auto r = platform::Subprocess::run(child);
     std::vector<int> pids;
     std::istringstream in(r ? r->output : "");
     for (int pid; in >> pid;) pids.push_back(pid);

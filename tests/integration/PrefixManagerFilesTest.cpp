@@ -34,8 +34,8 @@ std::vector<std::string> backupsBeside(const std::string& prefix) {
 // `du -s -b` of a tree, minus the root directory's own size: du's figure for
 // everything below the root, computed by a tool we do not control.
 int64_t duBelow(const std::string& root) {
-    platform::SubprocessSpec spec{"/usr/bin/du", {"-s", "-b", root}, {}, platform::OutputMode::Pipe};
-    auto r = platform::Subprocess::run(spec);
+    platform::SubprocessSpec child{"/usr/bin/du", {"-s", "-b", root}, {}, platform::OutputMode::Pipe};
+    auto r = platform::Subprocess::run(child);
     if (!r || r->exit.status != 0) {
         ADD_FAILURE() << "du failed";
         return -1;

@@ -20,7 +20,7 @@ using testsupport::testProgram;
 
 namespace {
 
-SubprocessSpec spec(std::vector<std::string> args, OutputMode mode = OutputMode::Pipe) {
+SubprocessSpec argdump(std::vector<std::string> args, OutputMode mode = OutputMode::Pipe) {
     SubprocessSpec s;
     s.executable = testProgram("argdump");
     s.arguments = std::move(args);
@@ -57,7 +57,7 @@ TEST(SubprocessTest, PassesArgumentsAndEnvironmentExactly) {
         "",  "with blank", "\"quoted\" 'single'", "$HOME", "a;b && c | d", "line1\nline2", "\xC3\xBC\xE6\x97\xA5",
         "*", "--",         "back\\slash",
     };
-    auto s = spec({"dump"});
+    auto s = argdump({"dump"});
     s.arguments.insert(s.arguments.end(), awkward.begin(), awkward.end());
     s.environment = {{"ONLY", "this one"}, {"WITH_EQUALS", "a=b"}, {"EMPTY", ""}};
     std::string error;
@@ -77,7 +77,7 @@ TEST(SubprocessTest, PassesArgumentsAndEnvironmentExactly) {
 
 TEST(SubprocessTest, EmptyEnvironmentMeansNothingInherited) {
     setenv("SHOULD_NOT_LEAK", "1", 1);
-    auto r = Subprocess::run(spec({"dump"}));
+    auto r = Subprocess::run(argdump({"dump"}));
     ASSERT_TRUE(r);
     EXPECT_TRUE(values(parseDump(r->output), "env").empty());
 }
@@ -92,7 +92,7 @@ TEST(SubprocessTest, ExitStatusesAndSignals) {
         {{"signal", "9"}, 9, true}, {{"signal", "15"}, 15, true}, {{"signal", "6"}, 6, true},
     };
     for (const auto& c : cases) {
-        auto r = Subprocess::run(spec(c.args, OutputMode::Null));
+        auto r = Subprocess::run(argdump(c.args, OutputMode::Null));
         ASSERT_TRUE(r);
         EXPECT_EQ(r->exit.status, c.status) << c.args[0] << " " << c.args[1];
         EXPECT_EQ(r->exit.signaled, c.signaled) << c.args[0] << " " << c.args[1];
@@ -123,14 +123,14 @@ TEST(SubprocessTest, StartFailuresGiveThePlatformText) {
 }
 
 TEST(SubprocessTest, DrainsLargeOutputWithoutStalling) {
-    auto r = Subprocess::run(spec({"write", "64"}));
+    auto r = Subprocess::run(argdump({"write", "64"}));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->exit.status, 0);
     EXPECT_EQ(r->output.size(), 64u << 20);
 }
 
 TEST(SubprocessTest, MergesStdoutAndStderrInWriteOrder) {
-    auto r = Subprocess::run(spec({"interleave", "200"}));
+    auto r = Subprocess::run(argdump({"interleave", "200"}));
     ASSERT_TRUE(r);
     std::ostringstream want;
     for (int i = 0; i < 200; ++i) want << "line " << i << "\n";
@@ -139,7 +139,7 @@ TEST(SubprocessTest, MergesStdoutAndStderrInWriteOrder) {
 
 TEST(SubprocessTest, EndsWhenChildExitsEvenIfGrandchildHoldsThePipe) {
     auto start = std::chrono::steady_clock::now();
-    auto r = Subprocess::run(spec({"grandchild", "300"}));
+    auto r = Subprocess::run(argdump({"grandchild", "300"}));
     auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(r);
     EXPECT_EQ(r->exit.status, 0);
@@ -156,7 +156,7 @@ TEST(SubprocessTest, OutputModesRouteOutput) {
     const std::string path = home.root() + "/out.log";
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
-    auto s = spec({"interleave", "4"}, OutputMode::File);
+    auto s = argdump({"interleave", "4"}, OutputMode::File);
     s.outputFd = fd;
     auto r = Subprocess::run(s);
     ::close(fd);
@@ -165,15 +165,15 @@ TEST(SubprocessTest, OutputModesRouteOutput) {
     EXPECT_EQ(r->output, "");
 
     // Only the even lines go to stdout; the odd ones are stderr's and vanish.
-    auto stdoutOnly = Subprocess::run(spec({"interleave", "4"}, OutputMode::PipeStdout));
+    auto stdoutOnly = Subprocess::run(argdump({"interleave", "4"}, OutputMode::PipeStdout));
     ASSERT_TRUE(stdoutOnly);
     EXPECT_EQ(stdoutOnly->output, "line 0\nline 2\n");
 
-    auto n = Subprocess::run(spec({"interleave", "4"}, OutputMode::Null));
+    auto n = Subprocess::run(argdump({"interleave", "4"}, OutputMode::Null));
     ASSERT_TRUE(n);
     EXPECT_EQ(n->output, "");
 
-    auto missingFd = Subprocess::start(spec({"exit", "0"}, OutputMode::File));
+    auto missingFd = Subprocess::start(argdump({"exit", "0"}, OutputMode::File));
     EXPECT_FALSE(missingFd.process);
 }
 
@@ -185,8 +185,8 @@ TEST(SubprocessTest, ChildStartsWithCleanSignalsAndNoLeakedDescriptors) {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
     int leaked = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    auto sig = Subprocess::run(spec({"signals"}));
-    auto fds = Subprocess::run(spec({"fds"}));
+    auto sig = Subprocess::run(argdump({"signals"}));
+    auto fds = Subprocess::run(argdump({"fds"}));
     ::close(leaked);
     ASSERT_TRUE(sig && fds);
     EXPECT_EQ(sig->output, "");
@@ -196,7 +196,7 @@ TEST(SubprocessTest, ChildStartsWithCleanSignalsAndNoLeakedDescriptors) {
 TEST(SubprocessTest, TerminateCallbackAndRunningState) {
     std::promise<platform::ExitStatus> exited;
     std::atomic<std::thread::id> callbackThread;
-    auto started = Subprocess::start(spec({"sleep", "60"}, OutputMode::Null), [&](platform::ExitStatus st) {
+    auto started = Subprocess::start(argdump({"sleep", "60"}, OutputMode::Null), [&](platform::ExitStatus st) {
         callbackThread = std::this_thread::get_id();
         exited.set_value(st);
     });
@@ -218,7 +218,7 @@ TEST(SubprocessTest, DroppingTheHandleDoesNotKillTheChild) {
     std::promise<int> exited;
     pid_t pid;
     {
-        auto started = Subprocess::start(spec({"sleep", "0.5"}, OutputMode::Null),
+        auto started = Subprocess::start(argdump({"sleep", "0.5"}, OutputMode::Null),
                                          [&](platform::ExitStatus st) { exited.set_value(st.status); });
         ASSERT_TRUE(started.process);
         pid = started.process->pid();

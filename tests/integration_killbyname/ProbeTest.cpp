@@ -31,10 +31,10 @@ double secondsOf(const std::function<void()>& work) {
 // A web helper of some other Wine installation: a plain process whose command
 // line holds the helper's name.
 std::unique_ptr<platform::Subprocess> foreignHelper() {
-    platform::SubprocessSpec spec;
-    spec.executable = testsupport::testProgram("argdump");
-    spec.arguments = {"sleep", "120", std::string("C:\\other\\") + kHelperName};
-    auto started = platform::Subprocess::start(spec);
+    platform::SubprocessSpec child;
+    child.executable = testsupport::testProgram("argdump");
+    child.arguments = {"sleep", "120", std::string("C:\\other\\") + kHelperName};
+    auto started = platform::Subprocess::start(child);
     return std::move(started.process);
 }
 
