@@ -2,15 +2,19 @@
 
 #include <QApplication>
 
+#include "app/AppSetupServices.h"
 #include "app/AppSteamHost.h"
 #include "app/LauncherWindow.h"
 #include "platform/MainQueue.h"
+#include "wine/SetupPipeline.h"
 
 // Taking the shared logger first is what empties and opens the launcher log.
 AppDelegate::AppDelegate()
     : log(Logger::shared()),
       steamHost_(std::make_unique<AppSteamHost>(*this)),
-      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_)) {}
+      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_)) {
+    createSetupPipeline();
+}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -35,10 +39,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     statusTimer->setInterval(statusIntervalMs);
     connect(statusTimer.get(), &QTimer::timeout, this, &AppDelegate::updateSteamStatus);
     statusTimer->start();
-}
-
-void AppDelegate::validateAndPrepare() {
-    showLoading("Checking system...");
 }
 
 void AppDelegate::ui(std::function<void()> block) {

@@ -16,8 +16,10 @@
 #include "process/ProcessLauncher.h"
 #include "process/SteamPhase.h"
 #include "process/SteamSessionMonitor.h"
+#include "runtime/RuntimeValidator.h"
 #include "wine/Constants.h"
 #include "wine/PrefixManager.h"
+#include "wine/WineDownloader.h"
 
 class QCheckBox;
 class QLabel;
@@ -25,7 +27,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QWidget;
+class AppSetupServices;
 class AppSteamHost;
+class SetupPipeline;
 class DropView;
 class Spinner;
 
@@ -58,8 +62,11 @@ public:
 
     PrefixManager prefixManager{Constants::prefixPath(), Constants::wineBin()};
     ProcessLauncher processLauncher;
-    // Wired when the services land:
-    //   WineDownloader wineDownloader;
+    // Replaceable before the first setup run (tests point it at their own server).
+    std::unique_ptr<WineDownloader> wineDownloader = std::make_unique<WineDownloader>();
+    // The free-space check made before anything is written into the prefix;
+    // tests replace it rather than fill a disk. Called on the setup's thread.
+    std::function<bool(const std::string& path, int64_t minimumGB)> checkDiskSpace = RuntimeValidator::checkDiskSpace;
     Logger& log;
     std::unique_ptr<QTimer> statusTimer;
 
@@ -87,8 +94,11 @@ public:
     // Logs `message` at ERROR on the calling thread, then posts the screen.
     void showError(const std::string& message);
 
-    // The setup pipeline; returns at once.
+    // The setup pipeline; returns at once. At most one run is under way.
     void validateAndPrepare();
+    // Shows the download screen and installs the Wine runtime, then runs the
+    // pipeline again.
+    void startWineDownload();
 
     [[nodiscard]] bool eulaAccepted() const;
     void markEulaAccepted();
@@ -122,7 +132,20 @@ public:
     [[nodiscard]] QMenuBar* menuBar() const { return menuBar_.get(); }
 
 private:
+    void createSetupPipeline();
+    // The log and screen hooks shared by the setup, the hand-off and the repair.
+    template <class Hooks>
+    void wireCommonHooks(Hooks& hooks) {
+        hooks.log = [&logger = log](const std::string& level, const std::string& message) {
+            logger.log(message, level);
+        };
+        hooks.showLoading = [this](const std::string& status) { showLoading(status); };
+        hooks.showStep1 = [this] { showStep1(); };
+        hooks.showError = [this](const std::string& message) { showError(message); };
+    }
     void hideAllControls();
+    void showDownload();
+    void showDownloadProgress(double fraction, const std::string& status);
     [[nodiscard]] QWidget* privacyLink() const;
     void openURL(const std::string& url);
 
@@ -134,4 +157,10 @@ private:
     std::unique_ptr<SteamSessionMonitor> steamSession_;
 
     std::unique_ptr<QMenuBar> menuBar_;
+
+    // The setup pipeline over the controller's services. Background items of
+    // the pipeline, the installer watch and the repair use the controller, so
+    // it must outlive them (main() keeps it for the whole run).
+    std::unique_ptr<AppSetupServices> setupServices_;
+    std::unique_ptr<SetupPipeline> pipeline_;
 };

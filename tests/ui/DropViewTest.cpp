@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -7,180 +8,92 @@
 
 #include "app/DropView.h"
 #include "support/TestHome.h"
-#include "ui/UiSupport.h"
 
 namespace {
 
-const QColor restBorder = QColor::fromRgbF(0.3f, 0.3f, 0.3f);
-const QColor hintColour = QColor::fromRgbF(0.45f, 0.45f, 0.45f);
-const QColor red(255, 59, 48);
-const QString hint = "Drop SteamSetup.exe here";
-
-enum class Payload { files, text, webLink, folder };
-
-struct DragCase {
-    const char* name;
-    Payload payload;
-    std::vector<std::string> files;  // created under the test's tmp dir
-    bool offered;                    // the drag is answered with copy
-    QColor hoverBorder;
-    QString hoverText;
-    bool dropAccepted;
-    int droppedIndex;  // which file reaches onDrop, -1 for none
-};
-
-const std::vector<DragCase>& cases() {
-    static const std::vector<DragCase> all = {
-        {"capitals", Payload::files, {"SETUP.EXE"}, true, Qt::white, hint, true, 0},
-        {"text_file", Payload::files, {"notes.txt"}, true, red, "Wrong format: need .exe, not .txt", false, -1},
-        {"mixed_case", Payload::files, {"Archive.Zip"}, true, red, "Wrong format: need .exe, not .Zip", false, -1},
-        {"no_extension", Payload::files, {"SteamSetup"}, true, red, "Wrong format: need .exe, not .", false, -1},
-        {"hidden_name", Payload::files, {".exe"}, true, red, "Wrong format: need .exe, not .", false, -1},
-        {"exe_first_of_two", Payload::files, {"Steam Setup ü.exe", "readme.txt"}, true, Qt::white, hint, true, 0},
-        {"txt_first_of_two",
-         Payload::files,
-         {"readme.txt", "SteamSetup.exe"},
-         true,
-         red,
-         "Wrong format: need .exe, not .txt",
-         false,
-         -1},
-        {"text_only", Payload::text, {}, false, restBorder, hint, false, -1},
-        {"web_link", Payload::webLink, {}, false, restBorder, hint, false, -1},
-        {"folder_named_exe", Payload::folder, {"x.exe"}, true, Qt::white, hint, true, 0},
-    };
-    return all;
-}
-
-std::unique_ptr<QMimeData> mimeFor(const DragCase& c, const std::vector<std::string>& paths) {
-    auto mime = std::make_unique<QMimeData>();
-    QList<QUrl> urls;
-    switch (c.payload) {
-    case Payload::files:
-        for (const auto& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
-        mime->setUrls(urls);
-        break;
-    case Payload::folder:
-        // A folder URL carries a trailing slash.
-        mime->setUrls({QUrl::fromLocalFile(QString::fromStdString(paths.front()) + "/")});
-        break;
-    case Payload::text:
-        mime->setText("/tmp/SteamSetup.exe");
-        break;
-    case Payload::webLink:
-        mime->setUrls({QUrl("https://example.com/SteamSetup.exe")});
-        break;
-    }
-    return mime;
-}
-
-struct Probe {
-    DropView view;
-    std::vector<std::string> dropped;
-    Probe() {
-        view.resize(300, 55);
-        view.onDrop = [this](const std::string& path) { dropped.push_back(path); };
-    }
-    bool enter(const QMimeData* mime) {
-        QDragEnterEvent event(QPoint(150, 27), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&view, &event);
-        return event.isAccepted() && event.dropAction() == Qt::CopyAction;
-    }
-    void leave() {
-        QDragLeaveEvent event;
-        QCoreApplication::sendEvent(&view, &event);
-    }
-    bool drop(const QMimeData* mime) {
-        QDropEvent event(QPointF(150, 27), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&view, &event);
-        return event.isAccepted();
-    }
-    void expectAtRest() {
-        EXPECT_EQ(view.borderColor(), restBorder);
-        EXPECT_EQ(view.displayedText(), hint);
-        EXPECT_EQ(view.textColor(), hintColour);
-    }
-};
-
-class Drag : public ::testing::TestWithParam<size_t> {
-protected:
-    testsupport::TestHome home;
-    std::vector<std::string> paths() {
-        std::vector<std::string> out;
-        for (const auto& name : cases()[GetParam()].files) {
-            const std::string path = home.tmp() + "/" + name;
-            if (cases()[GetParam()].payload == Payload::folder) {
-                std::filesystem::create_directories(path);
-            } else {
-                testsupport::writeFile(path, "MZ");
-            }
-            out.push_back(path);
-        }
-        return out;
-    }
-};
+const QColor kRest = QColor::fromRgbF(0.3f, 0.3f, 0.3f), kHint = QColor::fromRgbF(0.45f, 0.45f, 0.45f),
+             kRed(255, 59, 48), kWhite(Qt::white);
+const QString kHintText = "Drop SteamSetup.exe here";
 
 }  // namespace
 
-TEST_P(Drag, HoverShowsTheVerdictAndDropCallsOnDropOnlyForExe) {
-    const DragCase& c = cases()[GetParam()];
-    const auto files = paths();
-    const auto mime = mimeFor(c, files);
-    Probe probe;
-    probe.expectAtRest();
+TEST(DropView, HoverShowsTheVerdictAndOnlyAnExeReachesOnDrop) {
+    enum Payload { files, text, webLink, folder };
+    struct Case {
+        Payload payload;
+        std::vector<std::string> files;  // created under the test's tmp dir
+        bool offered;
+        QColor hoverBorder;
+        QString hoverText;  // empty: the hint
+        bool dropped;       // the first file reaches onDrop
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {files, {"SETUP.EXE"}, true, kWhite, "", true},
+        {files, {"notes.txt"}, true, kRed, "Wrong format: need .exe, not .txt", false},
+        {files, {"Archive.Zip"}, true, kRed, "Wrong format: need .exe, not .Zip", false},
+        {files, {"SteamSetup"}, true, kRed, "Wrong format: need .exe, not .", false},
+        {files, {".exe"}, true, kRed, "Wrong format: need .exe, not .", false},
+        {files, {"Steam Setup ü.exe", "readme.txt"}, true, kWhite, "", true},
+        {files, {"readme.txt", "SteamSetup.exe"}, true, kRed, "Wrong format: need .exe, not .txt", false},
+        {text, {}, false, kRest, "", false},
+        {webLink, {}, false, kRest, "", false},
+        {folder, {"x.exe"}, true, kWhite, "", true},
+    };
+    // clang-format on
+    testsupport::TestHome home;
+    for (const Case& c : cases) {
+        const std::string dir = home.tmp() + "/" + std::to_string(&c - cases.data());
+        QMimeData mime;
+        QList<QUrl> urls;
+        std::vector<std::string> paths;
+        for (const auto& name : c.files) {
+            paths.push_back(dir + "/" + name);
+            c.payload == folder ? (void)std::filesystem::create_directories(paths.back())
+                                : testsupport::writeFile(paths.back(), "MZ");
+            urls.push_back(
+                QUrl::fromLocalFile(QString::fromStdString(paths.back()) + (c.payload == folder ? "/" : "")));
+        }
+        if (c.payload == text) mime.setText("/tmp/SteamSetup.exe");
+        if (c.payload == webLink) urls.push_back(QUrl("https://example.com/SteamSetup.exe"));
+        mime.setUrls(urls);
+        SCOPED_TRACE(mime.urls().value(0).toString().toStdString());
 
-    EXPECT_EQ(probe.enter(mime.get()), c.offered);
-    EXPECT_EQ(probe.view.borderColor(), c.hoverBorder);
-    EXPECT_EQ(probe.view.displayedText(), c.hoverText);
-    EXPECT_EQ(probe.view.textColor(), probe.view.isShowingError() ? red : hintColour);
-
-    EXPECT_EQ(probe.drop(mime.get()), c.dropAccepted);
-    probe.expectAtRest();  // the drop ends any hover display, whatever its outcome
-    if (c.droppedIndex >= 0) {
-        EXPECT_EQ(probe.dropped, std::vector<std::string>{files[size_t(c.droppedIndex)]});
-    } else {
-        EXPECT_TRUE(probe.dropped.empty());
+        for (const bool leave : {true, false}) {
+            DropView view;
+            std::vector<std::string> dropped;
+            view.onDrop = [&](const std::string& path) { dropped.push_back(path); };
+            QDragEnterEvent enter(QPoint(150, 27), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&view, &enter);
+            EXPECT_EQ(enter.isAccepted() && enter.dropAction() == Qt::CopyAction, c.offered);
+            EXPECT_EQ(view.borderColor(), c.hoverBorder);
+            EXPECT_EQ(view.displayedText(), c.hoverText.isEmpty() ? kHintText : c.hoverText);
+            EXPECT_EQ(view.textColor(), c.hoverBorder == kRed ? kRed : kHint);
+            if (leave) {
+                QDragLeaveEvent event;
+                QCoreApplication::sendEvent(&view, &event);
+            } else {
+                QDropEvent drop(QPointF(150, 27), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+                QCoreApplication::sendEvent(&view, &drop);
+                EXPECT_EQ(drop.isAccepted(), c.dropped);
+            }
+            // Leaving or dropping ends the hover display, whatever the outcome.
+            EXPECT_EQ(view.borderColor(), kRest);
+            EXPECT_EQ(view.displayedText(), kHintText);
+            EXPECT_EQ(dropped, !leave && c.dropped ? std::vector<std::string>{paths[0]} : std::vector<std::string>{});
+        }
     }
 }
 
-TEST_P(Drag, LeavingRestoresTheRestingLook) {
-    const DragCase& c = cases()[GetParam()];
-    const auto files = paths();
-    const auto mime = mimeFor(c, files);
-    Probe probe;
-    probe.enter(mime.get());
-    probe.leave();
-    probe.expectAtRest();
-    EXPECT_TRUE(probe.dropped.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(DropView, Drag, ::testing::Range<size_t>(0, cases().size()),
-                         [](const ::testing::TestParamInfo<size_t>& info) {
-                             return std::string(cases()[info.param].name);
-                         });
-
-TEST(DropView, AcceptedDropWithoutReceiverIsStillAccepted) {
-    testsupport::TestHome home;
-    const std::string path = home.tmp() + "/SteamSetup.exe";
-    testsupport::writeFile(path, "MZ");
-    Probe probe;
-    probe.view.onDrop = nullptr;
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-    ASSERT_TRUE(probe.enter(&mime));
-    EXPECT_TRUE(probe.drop(&mime));
-    probe.expectAtRest();
-}
-
 TEST(DropView, ExtensionIsTheLastComponentsSuffixAsWritten) {
-    struct Case {
-        const char* path;
-        const char* extension;
-    };
-    for (const Case& c : {Case{"/a/SteamSetup.exe", "exe"}, Case{"/a/Setup.EXE", "EXE"}, Case{"/a/b.tar.Gz", "Gz"},
-                          Case{"/a.exe/setup", ""}, Case{"/a/x.exe/", "exe"}, Case{"/a/name.", ""},
-                          Case{"/a/.profile", ""}, Case{"relative.Exe", "Exe"}}) {
-        SCOPED_TRACE(c.path);
-        EXPECT_EQ(DropView::extensionOf(c.path), QString(c.extension));
+    for (const auto& [path, extension] : std::vector<std::pair<const char*, const char*>>{{"/a/SteamSetup.exe", "exe"},
+                                                                                          {"/a/Setup.EXE", "EXE"},
+                                                                                          {"/a/b.tar.Gz", "Gz"},
+                                                                                          {"/a.exe/setup", ""},
+                                                                                          {"/a/x.exe/", "exe"},
+                                                                                          {"/a/name.", ""},
+                                                                                          {"/a/.profile", ""},
+                                                                                          {"relative.Exe", "Exe"}}) {
+        EXPECT_EQ(DropView::extensionOf(path), QString(extension)) << path;
     }
 }

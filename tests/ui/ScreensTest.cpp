@@ -1,100 +1,30 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <thread>
 
-#include "app/DropView.h"
 #include "app/Spinner.h"
 #include "ui/UiSupport.h"
 
 using uitest::Launcher;
 using uitest::settle;
+using Names = std::vector<std::string>;
 
 namespace {
 
-const std::vector<std::string> always = {"appIcon", "productTitle", "statusLabel"};
+const Names kAlways = {"appIcon", "productTitle", "statusLabel"};
+const std::string kStep1 = "Step 1: Install Steam\nDownload Steam for Windows (.exe),\nthen drag the installer below.";
 
-std::vector<std::string> withAlways(std::vector<std::string> extra) {
-    // Stacking order: icon, title, status, then the controls in creation order.
-    static const std::vector<std::string> order = {
-        "appIcon",  "productTitle", "statusLabel", "spinner",          "progressBar",    "mainButton", "downloadButton",
-        "dropZone", "repairButton", "eulaCheck1",  "eulaAcceptButton", "eulaLinkButton", "privacyLink"};
-    extra.insert(extra.end(), always.begin(), always.end());
-    std::vector<std::string> out;
-    for (const auto& name : order) {
-        if (std::find(extra.begin(), extra.end(), name) != extra.end()) out.push_back(name);
-    }
+Names with(Names extra) {
+    Names out = kAlways;
+    out.insert(out.end(), extra.begin(), extra.end());
     return out;
 }
 
-struct ScreenCase {
-    const char* name;
-    std::function<void(AppDelegate&)> show;
-    const char* status;
-    std::vector<std::string> visible;
-    const char* mainTitle;  // the title left on the main button
-    bool spinnerAnimating;
-};
-
-const std::vector<ScreenCase>& screens() {
-    static const std::vector<ScreenCase> cases = {
-        {"eula",
-         [](AppDelegate& d) { d.showEula(); },
-         "Please review and accept\nthe terms to continue.",
-         {"eulaCheck1", "eulaAcceptButton", "eulaLinkButton", "privacyLink"},
-         "Close Steam",
-         false},
-        {"loading",
-         [](AppDelegate& d) { d.showLoading("Preparing environment..."); },
-         "Preparing environment...",
-         {"spinner"},
-         "Close Steam",
-         true},
-        {"step1",
-         [](AppDelegate& d) { d.showStep1(); },
-         "Step 1: Install Steam\nDownload Steam for Windows (.exe),\nthen drag the installer below.",
-         {"downloadButton", "dropZone", "repairButton"},
-         "Close Steam",
-         false},
-        {"ready",
-         [](AppDelegate& d) { d.showSteamReady(); },
-         "Launch Quillmoor from\nyour Steam Library.",
-         {"mainButton", "repairButton"},
-         "Open Steam",
-         false},
-        {"launching",
-         [](AppDelegate& d) { d.showSteamLaunching(); },
-         "Steam launching...",
-         {"mainButton"},
-         "Close Steam",
-         false},
-        {"running",
-         [](AppDelegate& d) { d.showSteamRunning(); },
-         "Steam is running.\nPlay Quillmoor from your Library.",
-         {"mainButton"},
-         "Close Steam",
-         false},
-        {"launchFailed",
-         [](AppDelegate& d) { d.showSteamLaunchFailed(); },
-         "Steam failed to start.\nTry closing and reopening.",
-         {"mainButton"},
-         "Close Steam",
-         false},
-        {"error",
-         [](AppDelegate& d) { d.showError("Setup failed.\nPlease try again."); },
-         "Setup failed.\nPlease try again.",
-         {"repairButton"},
-         "Close Steam",
-         false},
-    };
-    return cases;
-}
-
-// Puts every switchable control on show with the main button titled
-// "Close Steam", so a screen must hide what it does not own.
+// Every switchable control on show, ticked, mid-download and titled "Close Steam":
+// a screen must hide what it does not own and keep the title it does not set.
 void showEverything(AppDelegate& d) {
     for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) w->show();
     d.mainButton->setText("Close Steam");
@@ -105,114 +35,69 @@ void showEverything(AppDelegate& d) {
 
 }  // namespace
 
-class EachScreen : public ::testing::TestWithParam<size_t> {};
-
-TEST_P(EachScreen, ShowsExactlyItsControlsAndTexts) {
-    const ScreenCase& screen = screens()[GetParam()];
-    Launcher launcher;
-    launcher.buildWindow();
-    AppDelegate& d = launcher.d();
-    showEverything(d);
-    screen.show(d);
-    settle();
-    EXPECT_EQ(uitest::visibleControls(d), withAlways(screen.visible));
-    EXPECT_EQ(d.statusLabel->text().toStdString(), screen.status);
-    EXPECT_EQ(d.mainButton->text().toStdString(), screen.mainTitle);
-    EXPECT_EQ(d.spinner->isAnimating(), screen.spinnerAnimating);
-    // No screen disables a control or resets the download progress.
-    for (QWidget* w : d.window->findChildren<QWidget*>()) EXPECT_TRUE(w->isEnabled());
-    EXPECT_EQ(d.progressBar->value(), 420);
-}
-
-INSTANTIATE_TEST_SUITE_P(Screens, EachScreen, ::testing::Range<size_t>(0, screens().size()),
-                         [](const ::testing::TestParamInfo<size_t>& info) {
-                             return std::string(screens()[info.param].name);
-                         });
-
-TEST(Screens, MainButtonTitlePersistsWhileHidden) {
-    Launcher launcher;
-    launcher.buildWindow();
-    AppDelegate& d = launcher.d();
-    d.showSteamRunning();
-    d.showLoading("Restarting Steam...");
-    settle();
-    EXPECT_FALSE(d.mainButton->isVisibleTo(d.window.get()));
-    EXPECT_EQ(d.mainButton->text(), "Close Steam");
-    d.showSteamReady();
-    settle();
-    EXPECT_EQ(d.mainButton->text(), "Open Steam");
-}
-
-TEST(Screens, EulaScreenUnticksTheBox) {
-    Launcher launcher;
-    launcher.buildWindow();
-    launcher.d().eulaCheck1->setChecked(true);
-    launcher.d().showEula();
-    settle();
-    EXPECT_FALSE(launcher.d().eulaCheck1->isChecked());
-}
-
-TEST(Screens, ScreenCallsTakeEffectOnlyOnceTheEventLoopRuns) {
-    Launcher launcher;
-    launcher.buildWindow();
-    launcher.d().showStep1();
-    EXPECT_EQ(launcher.d().statusLabel->text(), "Checking system...");
-    EXPECT_FALSE(launcher.d().dropZone->isVisibleTo(launcher.d().window.get()));
-    settle();
-    EXPECT_TRUE(launcher.d().dropZone->isVisibleTo(launcher.d().window.get()));
-}
-
-class TwoScreens : public ::testing::TestWithParam<bool> {};
-
-TEST_P(TwoScreens, TheLastOneWins) {
-    Launcher launcher;
-    launcher.buildWindow();
-    AppDelegate& d = launcher.d();
-    auto twoScreens = [&d] {
-        d.showSteamRunning();
-        d.showStep1();
+TEST(Screens, EachShowsExactlyItsControlsAndTextsOnceTheEventLoopRuns) {
+    struct Case {
+        std::function<void(AppDelegate&)> show;
+        std::string status;
+        Names visible;
+        const char* mainTitle;
     };
-    if (GetParam()) {
-        std::thread(twoScreens).join();
-    } else {
-        twoScreens();
-    }
-    settle();
-    EXPECT_EQ(uitest::visibleControls(d), withAlways({"downloadButton", "dropZone", "repairButton"}));
-    EXPECT_EQ(d.statusLabel->text().toStdString(),
-              "Step 1: Install Steam\nDownload Steam for Windows (.exe),\nthen drag the installer below.");
-}
-
-INSTANTIATE_TEST_SUITE_P(Screens, TwoScreens, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
-    return std::string(info.param ? "from_background_thread" : "from_main_thread");
-});
-
-TEST(Screens, ErrorIsLoggedOnTheCallingThreadBeforeItShows) {
+    const std::vector<Case> cases = {
+        {[](AppDelegate& d) { d.showEula(); }, "Please review and accept\nthe terms to continue.",
+         with({"eulaCheck1", "eulaAcceptButton", "eulaLinkButton", "privacyLink"}), "Close Steam"},
+        {[](AppDelegate& d) { d.showLoading("Preparing environment..."); }, "Preparing environment...",
+         with({"spinner"}), "Close Steam"},
+        {[](AppDelegate& d) { d.showStep1(); }, kStep1, with({"downloadButton", "dropZone", "repairButton"}),
+         "Close Steam"},
+        {[](AppDelegate& d) { d.showSteamReady(); }, "Launch Quillmoor from\nyour Steam Library.",
+         with({"mainButton", "repairButton"}), "Open Steam"},
+        {[](AppDelegate& d) { d.showSteamLaunching(); }, "Steam launching...", with({"mainButton"}), "Close Steam"},
+        {[](AppDelegate& d) { d.showSteamRunning(); }, "Steam is running.\nPlay Quillmoor from your Library.",
+         with({"mainButton"}), "Close Steam"},
+        {[](AppDelegate& d) { d.showSteamLaunchFailed(); }, "Steam failed to start.\nTry closing and reopening.",
+         with({"mainButton"}), "Close Steam"},
+        {[](AppDelegate& d) { d.showError("Setup failed.\nPlease try again."); }, "Setup failed.\nPlease try again.",
+         with({"repairButton"}), "Close Steam"},
+    };
     Launcher launcher;
     launcher.buildWindow();
-    for (const std::string message : {"Not enough disk space.", ""}) {
-        SCOPED_TRACE(message);
-        const QString before = launcher.d().statusLabel->text();
-        launcher.d().showError(message);
-        // Logged at once, before the screen block has run.
-        const auto lines = uitest::logLines();
-        ASSERT_FALSE(lines.empty());
-        EXPECT_NE(lines.back().find("] [ERROR] "), std::string::npos);
-        EXPECT_EQ(uitest::messageOf(lines.back()), message);
-        EXPECT_EQ(launcher.d().statusLabel->text(), before);
+    AppDelegate& d = launcher.d();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        showEverything(d);
+        d.statusLabel->setText("before");
+        c.show(d);
+        EXPECT_EQ(launcher.status(), "before") << "never applied inline";
         settle();
-        EXPECT_EQ(launcher.d().statusLabel->text().toStdString(), message);
-        EXPECT_TRUE(launcher.d().repairButton->isVisibleTo(launcher.d().window.get()));
+        EXPECT_EQ(uitest::visibleControls(d), c.visible);
+        EXPECT_EQ(launcher.status(), c.status);
+        EXPECT_EQ(d.mainButton->text().toStdString(), c.mainTitle);
+        EXPECT_EQ(d.spinner->isAnimating(), c.visible == with({"spinner"}));
+        EXPECT_EQ(d.eulaCheck1->isChecked(), c.visible.size() != 7) << "the agreement screen unticks the box";
+        // No screen disables a control or resets the download progress.
+        for (QWidget* w : d.window->findChildren<QWidget*>()) EXPECT_TRUE(w->isEnabled());
+        EXPECT_EQ(d.progressBar->value(), 420);
     }
 }
 
-TEST(Screens, ScreenRequestedAfterTheControllerIsGoneIsDropped) {
+TEST(Screens, TheLastRequestWinsFromAnyThreadAndNothingRunsOnceTheControllerIsGone) {
     Launcher launcher;
     launcher.buildWindow();
-    launcher.d().showSteamReady();
+    AppDelegate& d = launcher.d();
+    for (const bool fromBackground : {false, true}) {
+        auto twoScreens = [&d] {
+            d.showSteamRunning();
+            d.showError("Not enough disk space.");
+            d.showStep1();
+        };
+        fromBackground ? std::thread(twoScreens).join() : twoScreens();
+        // The error is logged at once, on the calling thread.
+        EXPECT_EQ(uitest::logLines().back(), "ERROR Not enough disk space.");
+        settle();
+        EXPECT_EQ(uitest::visibleControls(d), with({"downloadButton", "dropZone", "repairButton"}));
+        EXPECT_EQ(launcher.status(), kStep1);
+    }
+    d.showSteamReady();
     launcher.delegate.reset();
-    bool later = false;
-    AppDelegate::ui([&later] { later = true; });
     settle();  // the dropped screen must not touch the destroyed controls
-    EXPECT_TRUE(later);
 }

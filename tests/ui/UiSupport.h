@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QWidget>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppDelegate.h"
@@ -24,8 +28,20 @@ inline void settle() {
     }
 }
 
-// A launcher in its own HOME and bundle. The bundle holds the built icon
-// unless a test asks for a bundle without it.
+// Runs the event loop until `done` holds; false after `limit` (only there to end a hang).
+inline bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(90)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    settle();
+    return true;
+}
+
+// A launcher in its own HOME and bundle; the bundle holds the built icon
+// unless a test asks for one without it.
 struct Launcher {
     explicit Launcher(bool withIcon = true) {
         if (withIcon) {
@@ -34,7 +50,6 @@ struct Launcher {
         }
         delegate = std::make_unique<AppDelegate>();
     }
-    // Menu bar and window only, as right after window construction.
     void buildWindow() {
         delegate->setupMenuBar();
         delegate->setupWindow();
@@ -44,12 +59,28 @@ struct Launcher {
         settle();
     }
     AppDelegate& d() { return *delegate; }
+    std::string status() const { return delegate->statusLabel->text().toStdString(); }
 
     testsupport::TestHome home;  // first: before anything reads HOME
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// Object names of the window's controls that are visible, in stacking order.
+// Every text the status label shows, in order: the application-wide filter
+// looks at the label before each event is delivered, so each screen's text is
+// seen before the next screen replaces it.
+struct StatusRecorder : QObject {
+    explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent*) override {
+        if (d.statusLabel && (texts.empty() || texts.back() != d.statusLabel->text().toStdString())) {
+            texts.push_back(d.statusLabel->text().toStdString());
+        }
+        return false;
+    }
+    AppDelegate& d;
+    std::vector<std::string> texts;
+};
+
+// Object names of the window's visible controls, in stacking order.
 inline std::vector<std::string> visibleControls(const AppDelegate& d) {
     std::vector<std::string> names;
     for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
@@ -58,23 +89,32 @@ inline std::vector<std::string> visibleControls(const AppDelegate& d) {
     return names;
 }
 
+// The messages of the launcher log with their levels: "LEVEL message".
 inline std::vector<std::string> logLines() {
     std::vector<std::string> lines;
     std::istringstream in(testsupport::readFile(Logger::logPath()));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+        const auto level = line.find("] [");
+        const auto end = line.find("] ", level + 3);
+        if (level != std::string::npos && end != std::string::npos) {
+            lines.push_back(line.substr(level + 3, end - level - 3) + " " + line.substr(end + 2));
+        }
+    }
     return lines;
 }
 
-// The message part of a log line: "[time] [LEVEL] message".
-inline std::string messageOf(const std::string& line) {
-    const auto pos = line.find("] ", line.find("] ") + 2);
-    return pos == std::string::npos ? line : line.substr(pos + 2);
-}
-
-inline bool logContains(const std::string& text) {
-    const auto lines = logLines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+// Whether `expected` occurs in `seen` in order; an entry ending in "*" matches by prefix.
+inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std::string>& expected) {
+    auto at = seen.begin();
+    for (const auto& want : expected) {
+        const bool prefix = !want.empty() && want.back() == '*';
+        const std::string stem = prefix ? want.substr(0, want.size() - 1) : want;
+        at = std::find_if(at, seen.end(),
+                          [&](const std::string& s) { return prefix ? s.rfind(stem, 0) == 0 : s == stem; });
+        if (at == seen.end()) return false;
+        ++at;
+    }
+    return true;
 }
 
 }  // namespace uitest
