@@ -192,18 +192,16 @@ TEST_P(DroppedInstaller, EndsOnReadyOrOnStepOneWithTheNotDetectedText) {
 
 namespace {
 
-struct Alert {
-    std::string text, informative, defaultButton;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
-
-// Answers the next modal alert with the button titled `answer` once it is up, noting what it said.
-void answerNextAlert(const QString& answer, Alert& seen) {
-    QTimer::singleShot(20, [answer, &seen] {
+// Answers the next modal alert with the button titled `answer` once it is up, checking what it says.
+void answerNextAlert(const QString& answer) {
+    QTimer::singleShot(20, [answer] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return answerNextAlert(answer, seen);
-        seen = {box->text().toStdString(), box->informativeText().toStdString(),
-                box->defaultButton()->text().toStdString(), box->icon()};
+        if (!box) return answerNextAlert(answer);
+        EXPECT_EQ(box->text(), "Repair Installation?");
+        EXPECT_EQ(box->informativeText(),
+                  "This will reset everything. You'll need to reinstall Steam and log in again.");
+        EXPECT_EQ(box->defaultButton()->text(), "Repair");
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
         for (QAbstractButton* button : box->buttons()) {
             if (button->text() == answer) button->click();
         }
@@ -219,13 +217,8 @@ TEST_P(Repair, AsksFirstThenRebuildsThePrefix) {
     SetupRun run;
     run.launcher.buildWindow();
     run.prepareSteam();
-    Alert alert;
-    answerNextAlert(accept ? "Repair" : "Cancel", alert);
+    answerNextAlert(accept ? "Repair" : "Cancel");
     run.launcher.d().onRepair();
-    EXPECT_EQ(alert.text, "Repair Installation?");
-    EXPECT_EQ(alert.informative, "This will reset everything. You'll need to reinstall Steam and log in again.");
-    EXPECT_EQ(alert.defaultButton, "Repair");
-    EXPECT_EQ(alert.icon, QMessageBox::Warning);
     if (!accept) {
         uitest::settle();
         EXPECT_TRUE(run.wine.calls("wineserver").empty()) << "cancel kills nothing";

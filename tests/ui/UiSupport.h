@@ -40,8 +40,7 @@ inline bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds li
     return true;
 }
 
-// A launcher in its own HOME and bundle; the bundle holds the built icon
-// unless a test asks for one without it.
+// A launcher in its own HOME and bundle, with the built icon unless asked not to.
 struct Launcher {
     explicit Launcher(bool withIcon = true) {
         if (withIcon) {
@@ -65,9 +64,8 @@ struct Launcher {
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// Every text the status label shows, in order: the application-wide filter
-// looks at the label before each event is delivered, so each screen's text is
-// seen before the next screen replaces it.
+// Every text the status label shows, in order: the filter looks before each
+// event, so a screen's text is seen before the next screen replaces it.
 struct StatusRecorder : QObject {
     explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent*) override {
