@@ -2,35 +2,34 @@
 
 #include "logging/Logger.h"
 
-TEST(LoggerFormatTest, LineFormat) {
-    struct Case {
-        int h, m, s, ms;
-        std::string level, message, want;
-    } cases[] = {
-        {14, 3, 7, 250, "INFO", "Prefix created: true", "[14:03:07.250] [INFO] Prefix created: true\n"},
-        {0, 0, 0, 5, "PERF", "", "[00:00:00.005] [PERF] \n"},
-        {23, 59, 59, 999, "CUSTOM level", "a\nb", "[23:59:59.999] [CUSTOM level] a\nb\n"},
-        {9, 8, 7, 60, "ERROR", "\xC3\xBC", "[09:08:07.060] [ERROR] \xC3\xBC\n"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Logger::formatLine(c.h, c.m, c.s, c.ms, c.level, c.message), c.want);
+using Lines = std::vector<std::string>;
+
+TEST(LoggerFormatTest, PaddedTimeAndFlooredMemory) {
+    EXPECT_EQ(Logger::formatLine(9, 8, 7, 60, "Odd level", "a\nb"), "[09:08:07.060] [Odd level] a\nb\n");
+    EXPECT_EQ(Logger::systemReportLines({14, 5, 1}, 8, 25769803775ULL, "/S", "/S/prefix", "/S/wine/bin/wine"),
+              (Lines{"macOS 14.5.1", "CPU cores: 8", "RAM: 23 GB", "Support dir: /S", "Prefix: /S/prefix",
+                     "Wine: /S/wine/bin/wine"}));
 }
 
-TEST(LoggerFormatTest, SystemReport) {
-    struct Case {
-        uint64_t memory;
-        std::string ramLine;
+TEST(LoggerFormatTest, RegistryOverridesAreTheValuesOfTheOverridesKeyOnly) {
+    const struct {
+        const char* name;
+        std::string userReg;
+        Lines want;
     } cases[] = {
-        {17179869184ULL, "RAM: 16 GB"},
-        {1610612736ULL, "RAM: 1 GB"},
-        {1073741823ULL, "RAM: 0 GB"},
-        {25769803775ULL, "RAM: 23 GB"},
+        {"key followed by another key",
+         "WINE REGISTRY Version 2\n[Software\\\\Wine\\\\Direct3D] 1\n\"renderer\"=\"gl\"\n\n"
+         "[Software\\\\Wine\\\\DllOverrides] 2\n#time=1da0\n\"opengl32\"=\"native\"\n\t \"libz-1\"=\"native\" \t\n\n"
+         "  [indented]=1\n[Software\\\\Wine\\\\X11 Driver] 3\n\"Decorated\"=\"N\"\n",
+         {"  Override: #time=1da0", "  Override: \"opengl32\"=\"native\"", "  Override: \"libz-1\"=\"native\"",
+          "  Override: [indented]=1"}},
+        {"no overrides key", "[Software\\\\Wine] 1\n\"Version\"=\"win10\"\n", {}},
+        {"CRLF line ends, no final line end",
+         "[DllOverrides] 1\r\n\"a\"=\"n\"\r\n\"b\"=\"m\"",
+         {"  Override: \"a\"=\"n\"", "  Override: \"b\"=\"m\""}},
+        {"a second overrides key continues the walk",
+         "[DllOverrides] 1\n\"a\"=\"n\"\n[AppDefaults\\\\g.exe\\\\DllOverrides] 2\n\"b\"=\"b\"\n[Other] 3\n\"c\"=\"n\"",
+         {"  Override: \"a\"=\"n\"", "  Override: \"b\"=\"b\""}},
     };
-    for (const auto& c : cases) {
-        auto lines = Logger::systemReportLines({14, 5, 1}, 8, c.memory, "/S", "/S/prefix", "/S/wine/bin/wine");
-        std::vector<std::string> want = {
-            "macOS 14.5.1", "CPU cores: 8", c.ramLine, "Support dir: /S", "Prefix: /S/prefix",
-            "Wine: /S/wine/bin/wine",
-        };
-        EXPECT_EQ(lines, want);
-    }
+    for (const auto& c : cases) EXPECT_EQ(Logger::registryOverrideLines(c.userReg), c.want) << c.name;
 }
