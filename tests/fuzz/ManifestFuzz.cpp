@@ -1,7 +1,5 @@
-// libFuzzer entry point: any runtime.lock text must decode or be refused, and
-// the decisions on what decoded must hold, without a crash, sanitizer report or leak.
-#include <cstddef>
-#include <cstdint>
+// libFuzzer entry point: any runtime.lock text decodes or is refused, and the decisions
+// on what decoded hold, without a crash, a sanitizer report or a leak.
 #include <string_view>
 
 #include "runtime/RuntimeValidator.h"

@@ -11,13 +11,12 @@
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;
-using Lines = std::vector<std::string>;
 
-// The log's lines, each without the "[HH:mm:ss.SSS] " stamp its line starts with.
-static Lines logLines() {
-    Lines out;
+// The log without the "[HH:mm:ss.SSS] " stamp that starts each line.
+static std::string logText() {
     std::istringstream in(readFile(Logger::logPath()));
-    for (std::string l; std::getline(in, l);) out.push_back(l[0] == '[' ? l.substr(15) : l);
+    std::string out;
+    for (std::string l; std::getline(in, l);) out += (l[0] == '[' ? l.substr(15) : l) + "\n";
     return out;
 }
 
@@ -28,7 +27,7 @@ TEST(LoggerFileTest, StartEmptiesTheLogWhichThenTakesWholeLinesUntilDeleted) {
     EXPECT_EQ(Logger::logPath(), home.supportDir() + "/launcher.log");
     log.warn("two\nthree");
     log.log("x", "Odd Level");
-    EXPECT_EQ(logLines(), (Lines{"[WARN] two", "three", "[Odd Level] x"}));
+    EXPECT_EQ(logText(), "[WARN] two\nthree\n[Odd Level] x\n");
     fs::remove(Logger::logPath());
     log.info("dropped");
     EXPECT_FALSE(fs::exists(Logger::logPath()));
@@ -52,18 +51,18 @@ TEST(LoggerFileTest, ConcurrentAppendsNeverTearOrMerge) {
             for (int i = 0; i < kLines; ++i) Logger::shared().info(std::to_string(t) + " line " + std::to_string(i));
         });
     for (auto& th : threads) th.join();
-    const Lines got = logLines();
-    ASSERT_EQ(got.size(), static_cast<size_t>(kThreads * kLines));
+    std::istringstream in(logText());
     std::vector<int> next(kThreads, 0);
-    for (const auto& l : got) {
-        int t = -1, i = -1;
+    int t = -1, i = -1, count = 0;
+    for (std::string l; std::getline(in, l); ++count) {
         char more;
         ASSERT_EQ(std::sscanf(l.c_str(), "[INFO] %d line %d%c", &t, &i, &more), 2) << l;
         ASSERT_EQ(i, next.at(t)++) << "lines of one thread out of order";
     }
+    EXPECT_EQ(count, kThreads * kLines);
 }
 
-TEST(LoggerFileTest, PrefixAndRegistryReportsReadThePrefix) {
+TEST(LoggerFileTest, PrefixReportGivesSizesOrMissing) {
     testsupport::TestHome home;
     const std::string prefix = Constants::prefixPath(), dlls = prefix + "/drive_c/windows/system32/";
     writeFile(dlls + "opengl32.dll", "MZ 64-bit..");
@@ -71,15 +70,32 @@ TEST(LoggerFileTest, PrefixAndRegistryReportsReadThePrefix) {
     writeFile(dlls + "libz-1.dll", "");
     writeFile(prefix + "/system.reg", "WINE REGISTRY Version 2\n");
     Logger::shared().logPrefixState();
-    Logger::shared().logWineRegistryOverrides();  // no user.reg: nothing
-    writeFile(prefix + "/user.reg", "[Software\\\\Wine\\\\DllOverrides] 1\n\"opengl32\"=\"native\"\n");
-    Logger::shared().logWineRegistryOverrides();
-    writeFile(prefix + "/user.reg", "[DllOverrides]\n\"a\"=\"\xFF\"\n");
-    Logger::shared().logWineRegistryOverrides();  // not text: nothing
-    EXPECT_EQ(
-        logLines(),
-        (Lines{"[INFO] Prefix exists: true", "[INFO] Steam exists: false", "[INFO]   system32/opengl32.dll: 11 bytes",
-               "[INFO]   system32/libgallium_wgl.dll: 0 bytes", "[INFO]   system32/libz-1.dll: 0 bytes",
-               "[WARN]   syswow64/opengl32.dll: MISSING", "[WARN]   syswow64/libgallium_wgl.dll: MISSING",
-               "[WARN]   syswow64/libz-1.dll: MISSING", "[INFO]   Override: \"opengl32\"=\"native\""}));
+    EXPECT_EQ(logText(),
+              "[INFO] Prefix exists: true\n[INFO] Steam exists: false\n[INFO]   system32/opengl32.dll: 11 bytes\n"
+              "[INFO]   system32/libgallium_wgl.dll: 0 bytes\n[INFO]   system32/libz-1.dll: 0 bytes\n"
+              "[WARN]   syswow64/opengl32.dll: MISSING\n[WARN]   syswow64/libgallium_wgl.dll: MISSING\n"
+              "[WARN]   syswow64/libz-1.dll: MISSING\n");
+}
+
+TEST(LoggerFileTest, RegistryReportListsTheValuesOfTheOverridesKeyOnly) {
+    testsupport::TestHome home;
+    const std::string userReg = Constants::prefixPath() + "/user.reg", o = "[INFO]   Override: ";
+    for (const auto& [text, want] : {
+             std::pair<std::string, std::string>{"", ""},  // no file
+             {"[DllOverrides]\n\"a\"=\"\xFF\"\n", ""},     // not text
+             {"[Software\\\\Wine] 1\n\"Version\"=\"win10\"\n", ""},
+             {"WINE REGISTRY Version 2\n[Software\\\\Wine\\\\Direct3D] 1\n\"renderer\"=\"gl\"\n\n"
+              "[Software\\\\Wine\\\\DllOverrides] 2\n#t=1\n\"opengl32\"=\"native\"\n\t \"libz-1\"=\"native\" \t\n\n"
+              "  [indented]=1\n[Software\\\\Wine\\\\X11 Driver] 3\n\"Decorated\"=\"N\"\n",
+              o + "#t=1\n" + o + "\"opengl32\"=\"native\"\n" + o + "\"libz-1\"=\"native\"\n" + o + "[indented]=1\n"},
+             {"[DllOverrides] 1\r\n\"a\"=\"n\"\r\n\"b\"=\"m\"", o + "\"a\"=\"n\"\n" + o + "\"b\"=\"m\"\n"},  // CRLF
+             {"[DllOverrides] 1\n\"a\"=\"n\"\n[App\\\\g.exe\\\\DllOverrides] 2\n\"b\"=\"b\"\n[Other] 3\n\"c\"=\"n\"",
+              o + "\"a\"=\"n\"\n" + o + "\"b\"=\"b\"\n"},  // a second overrides key continues the walk
+         }) {
+        fs::remove(userReg);
+        if (!text.empty()) writeFile(userReg, text);
+        writeFile(Logger::logPath(), "");
+        Logger::shared().logWineRegistryOverrides();
+        EXPECT_EQ(logText(), want) << text;
+    }
 }

@@ -23,13 +23,13 @@ static std::string output(const platform::SubprocessSpec& child) {
 
 TEST(SubprocessTest, ChildGetsExactlyItsArgumentsAndEnvironment) {
     ::setenv("SHOULD_NOT_LEAK", "1", 1);
-    const Strings awkward = {"",       "with blank",           "\"q\" 's'", "$HOME", "a;b | c",
-                             "l1\nl2", "\xC3\xBC\xE6\x97\xA5", "*",         "--",    "back\\slash"};
-    platform::SubprocessSpec child{testsupport::testProgram("argdump"), {"dump"}, {}, OutputMode::Pipe};
-    child.arguments.insert(child.arguments.end(), awkward.begin(), awkward.end());
-    child.environment = {{"ONLY", "this one"}, {"WITH_EQUALS", "a=b"}, {"EMPTY", ""}};
-    Strings want = {child.executable, "dump"};
-    want.insert(want.end(), awkward.begin(), awkward.end());
+    const platform::SubprocessSpec child{testsupport::testProgram("argdump"),
+                                         {"dump", "", "with blank", "\"q\" 's'", "$HOME", "a;b | c", "l1\nl2",
+                                          "\xC3\xBC\xE6\x97\xA5", "*", "back\\slash"},
+                                         {{"ONLY", "this one"}, {"WITH_EQUALS", "a=b"}, {"EMPTY", ""}},
+                                         OutputMode::Pipe};
+    Strings want = child.arguments;
+    want.insert(want.begin(), child.executable);
     for (const auto& [name, value] : child.environment) want.push_back(name + "=" + value);
     const std::string dump = output(child);
     Strings got;
@@ -39,10 +39,8 @@ TEST(SubprocessTest, ChildGetsExactlyItsArgumentsAndEnvironment) {
 }
 
 TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
-    for (const auto& [script, status, signaled] : {std::tuple{"exit 0", 0, false},
-                                                   {"exit 255", 255, false},
-                                                   {"kill -9 $$", 9, true},
-                                                   {"kill -ABRT $$", 6, true}}) {
+    for (const auto& [script, status, signaled] :
+         {std::tuple{"exit 0", 0, false}, {"exit 255", 255, false}, {"kill -9 $$", 9, true}, {"kill -6 $$", 6, true}}) {
         const auto r = Subprocess::run(sh(script, OutputMode::Null));
         ASSERT_TRUE(r);
         EXPECT_EQ(r->exit.status, status) << script;
@@ -61,7 +59,7 @@ TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
     EXPECT_FALSE(Subprocess::start(sh("exit 0", OutputMode::File)).process) << "File mode without a file";
 }
 
-TEST(SubprocessTest, OutputModesRouteAndDrainEverything) {
+TEST(SubprocessTest, OutputModesRouteAndDrainEverythingUntilTheChildExits) {
     testsupport::TestHome home;
     const std::string path = home.root() + "/out.log", script = "echo 0; echo 1 >&2; echo 2; echo 3 >&2";
     auto toFile = sh(script, OutputMode::File);
@@ -73,9 +71,7 @@ TEST(SubprocessTest, OutputModesRouteAndDrainEverything) {
     EXPECT_EQ(output(sh(script, OutputMode::PipeStdout)), "0\n2\n");
     EXPECT_EQ(output(sh(script, OutputMode::Null)), "");
     EXPECT_EQ(output(sh("/usr/bin/head -c 64M /dev/zero")), std::string(64u << 20, '\0')) << "beyond the pipe buffer";
-}
-
-TEST(SubprocessTest, EndsWhenChildExitsEvenIfGrandchildHoldsThePipe) {
+    // A grandchild holding the pipe must not keep the run from ending.
     const auto start = std::chrono::steady_clock::now();
     const std::string pid = output(sh("/bin/sleep 300 & echo $!"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // only catches the hang
