@@ -17,8 +17,7 @@ using testsupport::readFile;
 using testsupport::writeFile;
 
 using Contents = std::map<std::string, std::string>;
-// Every entry by the name it is stored under, read back with the real unzip:
-// a directory entry or a path prefix would show here.
+// Every entry by its stored name, read back by the real unzip: a directory or path prefix shows.
 static Contents contents(const std::string& archive) {
     const auto unzip = [](std::vector<std::string> args) {
         const auto r =
@@ -36,12 +35,11 @@ static std::string numberedLines(int from, int to) {
     return text;
 }
 
-// A test home with the fake Wine runtime. Whatever an export gives, nothing
-// but the archive may be left in the temporary directory.
+// A home with the fake Wine runtime; however an export ends, only its archive may be left in TMPDIR.
 struct DiagnosticsExporterTest : ::testing::Test, testsupport::TestHome {
     testsupport::FakeWine wine;
-    const std::string staging = tmp() + "/quillmoor-diagnostics", archive = staging + ".zip";
-    const std::string prefix = supportDir() + "/prefix";
+    const std::string staging = tmp() + "/quillmoor-diagnostics", archive = staging + ".zip",
+                      prefix = supportDir() + "/prefix";
     std::optional<std::string> run(const DiagnosticsExporter::Tools& tools = {}) {
         auto made = DiagnosticsExporter::exportArchive(prefix, tools);
         for (const auto& e : fs::directory_iterator(tmp())) EXPECT_EQ(e.path(), archive) << "left behind";
@@ -79,7 +77,6 @@ TEST_F(DiagnosticsExporterTest, EverySourceThenNoneEachReplacingTheFlatArchive) 
     for (const auto& path :
          {prefix, Constants::stateFile(), ProcessLauncher::outputLogPath(), PrefixManager::setupLogPath()})
         fs::remove_all(path);
-    fs::create_directories(users + "carol" + game + "p1/logs");
     wine.set("version.output", "wine-11.4\xFF\n");
     ASSERT_EQ(run(), archive);
     EXPECT_EQ(contents(archive),
@@ -102,9 +99,8 @@ TEST_F(DiagnosticsExporterTest, FailuresGiveNothingAndLeaveNothing) {
 TEST_F(DiagnosticsExporterTest, PlantedLinksAreNeverFollowed) {
     const std::string victim = root() + "/victim", mode = root() + "/staging-mode", zip = root() + "/zip";
     // {where, planted while zip runs}: the latter between the old archive's removal and its replacement.
+    writeFile(victim + "/precious.txt", "keep me\n");
     for (const auto& [at, whilePacking] : {std::pair{staging, false}, {archive, false}, {archive, true}}) {
-        fs::remove_all(victim);
-        writeFile(victim + "/precious.txt", "keep me\n");
         // Stands in for another local user acting while the real zip is started.
         writeFile(zip, "#!/bin/sh\nfor last; do :; done\n/usr/bin/stat -c %a \"$last\" > '" + mode + "'\n" +
                            (whilePacking ? "/bin/ln -s '" + victim + "' '" + at + "'\n" : "") +

@@ -23,13 +23,12 @@ static std::string logText() {
 TEST(LoggerFileTest, StartEmptiesTheLogWhichThenTakesWholeLinesUntilDeleted) {
     testsupport::TestHome home;
     writeFile(home.supportDir() + "/launcher.log", "previous run\n");
-    auto& log = Logger::shared();
     EXPECT_EQ(Logger::logPath(), home.supportDir() + "/launcher.log");
-    log.warn("two\nthree");
-    log.log("x", "Odd Level");
+    Logger::shared().warn("two\nthree");
+    Logger::shared().log("x", "Odd Level");
     EXPECT_EQ(logText(), "[WARN] two\nthree\n[Odd Level] x\n");
     fs::remove(Logger::logPath());
-    log.info("dropped");
+    Logger::shared().info("dropped");
     EXPECT_FALSE(fs::exists(Logger::logPath()));
 }
 
@@ -53,16 +52,16 @@ TEST(LoggerFileTest, ConcurrentAppendsNeverTearOrMerge) {
     for (auto& th : threads) th.join();
     std::istringstream in(logText());
     std::vector<int> next(kThreads, 0);
-    int t = -1, i = -1, count = 0;
-    for (std::string l; std::getline(in, l); ++count) {
+    int t = -1, i = -1;
+    for (std::string l; std::getline(in, l);) {
         char more;
         ASSERT_EQ(std::sscanf(l.c_str(), "[INFO] %d line %d%c", &t, &i, &more), 2) << l;
         ASSERT_EQ(i, next.at(t)++) << "lines of one thread out of order";
     }
-    EXPECT_EQ(count, kThreads * kLines);
+    EXPECT_EQ(next, std::vector<int>(kThreads, kLines)) << "every line once";
 }
 
-TEST(LoggerFileTest, PrefixReportGivesSizesOrMissing) {
+TEST(LoggerFileTest, PrefixAndRegistryReportsReadThePrefix) {
     testsupport::TestHome home;
     const std::string prefix = Constants::prefixPath(), dlls = prefix + "/drive_c/windows/system32/";
     writeFile(dlls + "opengl32.dll", "MZ 64-bit..");
@@ -75,11 +74,8 @@ TEST(LoggerFileTest, PrefixReportGivesSizesOrMissing) {
               "[INFO]   system32/libgallium_wgl.dll: 0 bytes\n[INFO]   system32/libz-1.dll: 0 bytes\n"
               "[WARN]   syswow64/opengl32.dll: MISSING\n[WARN]   syswow64/libgallium_wgl.dll: MISSING\n"
               "[WARN]   syswow64/libz-1.dll: MISSING\n");
-}
-
-TEST(LoggerFileTest, RegistryReportListsTheValuesOfTheOverridesKeyOnly) {
-    testsupport::TestHome home;
-    const std::string userReg = Constants::prefixPath() + "/user.reg", o = "[INFO]   Override: ";
+    // The registry report lists the values of the overrides key only.
+    const std::string userReg = prefix + "/user.reg", o = "[INFO]   Override: ";
     for (const auto& [text, want] : {
              std::pair<std::string, std::string>{"", ""},  // no file
              {"[DllOverrides]\n\"a\"=\"\xFF\"\n", ""},     // not text

@@ -22,7 +22,14 @@ static std::string output(const platform::SubprocessSpec& child) {
 }
 
 TEST(SubprocessTest, ChildGetsExactlyItsArgumentsAndEnvironment) {
+    // Nothing of the launcher's own leaks in: variables, blocked or ignored signals, descriptors.
     ::setenv("SHOULD_NOT_LEAK", "1", 1);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    ::open("/dev/null", O_RDONLY);  // no close-on-exec
     const platform::SubprocessSpec child{testsupport::testProgram("argdump"),
                                          {"dump", "", "with blank", "\"q\" 's'", "$HOME", "a;b | c", "l1\nl2",
                                           "\xC3\xBC\xE6\x97\xA5", "*", "back\\slash"},

@@ -4,9 +4,8 @@
 
 namespace testsupport {
 
-// A private HOME, TMPDIR and bundle directory for one test process, removed on
-// destruction. The home path holds a blank and non-ASCII letters on purpose, so
-// every test also checks that paths are passed through untouched.
+// A private HOME, TMPDIR and bundle directory for one test process, removed on destruction. The home
+// path holds a blank and non-ASCII letters, so every test checks that paths pass through untouched.
 class TestHome {
 public:
     TestHome();

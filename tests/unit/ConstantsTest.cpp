@@ -7,14 +7,13 @@
 #include "wine/Constants.h"
 
 namespace fs = std::filesystem;
-using testsupport::TestHome;
 
 TEST(ConstantsTest, SafeEnvironmentIsTheAllowlistPlusWineSettings) {
-    TestHome home;
+    testsupport::TestHome home;
     const std::string prefix = home.home() + "/my prefix";
-    for (const auto& [name, value] : {std::pair{"TMPDIR", ""}, {"LANG", "de"}, {"LC_ALL", "C"}, {"WINEDEBUG", "+all"}})
+    for (const auto& [name, value] :
+         {std::pair{"TMPDIR", ""}, {"LANG", "de"}, {"LC_ALL", "C"}, {"WINEDEBUG", "+all"}, {"WINEPREFIX", "/x"}})
         ::setenv(name, value, 1);
-    ::setenv("WINEPREFIX", "/elsewhere", 1);
     ::unsetenv("USER");
     auto want = Constants::wineEnvVars();
     want.insert(
@@ -31,7 +30,7 @@ class MigrationTest : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(MigrationTest, MovesLegacyOnlyWhenNothingIsAtTheCurrentName) {
     const Layout& c = GetParam();
-    TestHome home;
+    testsupport::TestHome home;
     const std::string base = home.home() + "/Library/Application Support", legacy = base + "/QuillmoorLauncher";
     const std::string current = base + "/Ferrowick";
     if (c.legacy) testsupport::writeFile(legacy + "/prefix/drive_c/marker", "legacy");
