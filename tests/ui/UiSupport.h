@@ -3,60 +3,41 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QWidget>
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "app/AppDelegate.h"
-#include "app/LauncherWindow.h"
-#include "logging/Logger.h"
 #include "support/TestHome.h"
 
 namespace uitest {
 
 // Runs everything posted to the main queue so far, and what that posts.
 inline void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
 
 // Runs the event loop until `done` holds; false after `limit` (only there to end a hang).
 inline bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(90)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    settle();
-    return true;
+    return settle(), true;
 }
 
 // A launcher in its own HOME and bundle, with the built icon unless asked not to.
 struct Launcher {
     explicit Launcher(bool withIcon = true) {
-        if (withIcon) {
-            std::filesystem::copy_file(std::string(FERROWICK_BUNDLE_DIR) + "/AppIcon.png",
-                                       home.bundle() + "/AppIcon.png");
-        }
+        if (withIcon) std::filesystem::copy(FERROWICK_BUNDLE_DIR "/AppIcon.png", home.bundle() + "/AppIcon.png");
         delegate = std::make_unique<AppDelegate>();
     }
-    void buildWindow() {
-        delegate->setupMenuBar();
-        delegate->setupWindow();
-    }
-    void launch() {
-        delegate->applicationDidFinishLaunching();
-        settle();
-    }
+    void buildWindow() { delegate->setupMenuBar(), delegate->setupWindow(); }
+    void launch() { delegate->applicationDidFinishLaunching(), settle(); }
     AppDelegate& d() { return *delegate; }
     std::string status() const { return delegate->statusLabel->text().toStdString(); }
 
@@ -69,9 +50,8 @@ struct Launcher {
 struct StatusRecorder : QObject {
     explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent*) override {
-        if (d.statusLabel && (texts.empty() || texts.back() != d.statusLabel->text().toStdString())) {
-            texts.push_back(d.statusLabel->text().toStdString());
-        }
+        const std::string text = d.statusLabel ? d.statusLabel->text().toStdString() : "";
+        if (d.statusLabel && (texts.empty() || texts.back() != text)) texts.push_back(text);
         return false;
     }
     AppDelegate& d;
@@ -87,16 +67,13 @@ inline std::vector<std::string> visibleControls(const AppDelegate& d) {
     return names;
 }
 
-// The messages of the launcher log with their levels: "LEVEL message".
+// The launcher log's lines as "LEVEL message".
 inline std::vector<std::string> logLines() {
     std::vector<std::string> lines;
     std::istringstream in(testsupport::readFile(Logger::logPath()));
     for (std::string line; std::getline(in, line);) {
-        const auto level = line.find("] [");
-        const auto end = line.find("] ", level + 3);
-        if (level != std::string::npos && end != std::string::npos) {
-            lines.push_back(line.substr(level + 3, end - level - 3) + " " + line.substr(end + 2));
-        }
+        const auto level = line.find("] [") + 3, end = line.find("] ", line.find("] [") + 3);
+        if (end != std::string::npos) lines.push_back(line.substr(level, end - level) + " " + line.substr(end + 2));
     }
     return lines;
 }
@@ -105,10 +82,9 @@ inline std::vector<std::string> logLines() {
 inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std::string>& expected) {
     auto at = seen.begin();
     for (const auto& want : expected) {
-        const bool prefix = !want.empty() && want.back() == '*';
+        const bool prefix = want.ends_with('*');
         const std::string stem = prefix ? want.substr(0, want.size() - 1) : want;
-        at = std::find_if(at, seen.end(),
-                          [&](const std::string& s) { return prefix ? s.rfind(stem, 0) == 0 : s == stem; });
+        at = std::find_if(at, seen.end(), [&](const auto& s) { return prefix ? s.starts_with(stem) : s == stem; });
         if (at == seen.end()) return false;
         ++at;
     }

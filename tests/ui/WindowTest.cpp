@@ -21,7 +21,10 @@ QColor grey(double g) {
 
 }  // namespace
 
-TEST(Window, ControlsHaveTheirFramesTextsFontsAndColoursInStackingOrder) {
+class WindowControls : public ::testing::TestWithParam<bool> {};
+
+// With the icon, or with an unreadable one that is left out and moves nothing.
+TEST_P(WindowControls, HaveTheirFramesTextsFontsAndColours) {
     struct Control {
         const char* name;
         QRect frame;  // top-left origin, converted by hand from the bottom-left frames
@@ -49,48 +52,35 @@ TEST(Window, ControlsHaveTheirFramesTextsFontsAndColoursInStackingOrder) {
         {"privacyLink", {170, 360, 100, 18}, "Privacy Policy", 11, QFont::Normal, grey(0.55)},
     };
     // clang-format on
-    Launcher launcher;
+    const bool withIcon = GetParam();
+    Launcher launcher(withIcon);
+    if (!withIcon) testsupport::writeFile(launcher.home.bundle() + "/AppIcon.png", "not an image");
     launcher.buildWindow();
-    const auto children = launcher.d().window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(children.size(), qsizetype(controls.size()));
-    for (size_t i = 0; i < controls.size(); ++i) {
-        const Control& c = controls[i];
-        QWidget* w = children[qsizetype(i)];
-        SCOPED_TRACE(c.name);
+    auto& window = *launcher.d().window;
+    const auto children = window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(children.size(), qsizetype(controls.size() - !withIcon));
+    for (qsizetype i = 0; i < children.size(); ++i) {  // in stacking order
+        QWidget* w = children[i];
+        const Control& c = controls[size_t(i + !withIcon)];
         EXPECT_EQ(w->objectName().toStdString(), c.name);
         EXPECT_EQ(w->geometry(), c.frame);
         auto* label = qobject_cast<QLabel*>(w);
-        auto* button = qobject_cast<QAbstractButton*>(w);
         if (*c.text) {
-            EXPECT_EQ(label ? label->text() : button->text(), QString::fromUtf8(c.text));
-            EXPECT_EQ(w->font().pixelSize(), c.pixelSize);
-            EXPECT_EQ(w->font().weight(), c.weight);
+            EXPECT_EQ(label ? label->text() : qobject_cast<QAbstractButton*>(w)->text(), c.text);
+            EXPECT_EQ(std::pair(w->font().pixelSize(), w->font().weight()), std::pair(c.pixelSize, c.weight));
         }
-        if (c.color.isValid()) {
-            EXPECT_EQ(w->palette().color(qobject_cast<QPushButton*>(w) ? QPalette::ButtonText : QPalette::WindowText),
-                      c.color);
-        }
+        const auto role = qobject_cast<QPushButton*>(w) ? QPalette::ButtonText : QPalette::WindowText;
+        EXPECT_EQ(c.color.isValid() ? w->palette().color(role) : c.color, c.color);
     }
-    auto& window = *launcher.d().window;
-    EXPECT_EQ(window.size(), QSize(360, 400));
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());
     EXPECT_TRUE(window.isVisible() && window.windowTitle().isEmpty());
+    EXPECT_EQ(window.minimumSize(), QSize(360, 400));
+    EXPECT_EQ(window.maximumSize(), QSize(360, 400));
     EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(window.palette().color(QPalette::Window), grey(0.11));
-    EXPECT_EQ(uitest::visibleControls(launcher.d()),
-              (std::vector<std::string>{"appIcon", "productTitle", "statusLabel", "spinner"}));
+    EXPECT_EQ(uitest::visibleControls(launcher.d()).size(), 3u + withIcon) << "icon, title, status, spinner";
 }
 
-TEST(Window, AMissingOrUnreadableIconIsLeftOutAndMovesNothing) {
-    Launcher launcher(false);
-    testsupport::writeFile(launcher.home.bundle() + "/AppIcon.icns", "not an image");
-    testsupport::writeFile(launcher.home.bundle() + "/AppIcon.png", "not an image either");
-    launcher.buildWindow();
-    EXPECT_EQ(launcher.d().window->findChild<QWidget*>("appIcon"), nullptr);
-    EXPECT_EQ(uitest::visibleControls(launcher.d()),
-              (std::vector<std::string>{"productTitle", "statusLabel", "spinner"}));
-    EXPECT_EQ(launcher.d().statusLabel->geometry(), QRect(20, 165, 320, 60));
-}
+INSTANTIATE_TEST_SUITE_P(Window, WindowControls, ::testing::Bool());
 
 TEST(Window, ADropOnTheZoneRunsTheInstallerAndNothingOnceTheControllerIsGone) {
     Launcher launcher;
