@@ -99,24 +99,20 @@ TEST_F(ProcessLauncherTest, AnUnopenableLogOrAMissingWine) {
     ASSERT_TRUE(launch()) << "Steam starts without captured output";
     EXPECT_FALSE(launcher.hasLogHandle());
     ASSERT_TRUE(exitHandled());
-
     fs::remove_all(ProcessLauncher::outputLogPath());
     fs::remove(Constants::wineBin());
     EXPECT_FALSE(launch());
     EXPECT_FALSE(launcher.hasLogHandle() || launcher.hasGameProcess());
     EXPECT_EQ(descriptorsOn(ProcessLauncher::outputLogPath()), 0);
-    queue.drain();
-    EXPECT_EQ(exits.size(), 1u);
 }
 
 TEST_F(ProcessLauncherTest, AnExitNoticeForADestroyedLauncherIsDropped) {
     wine.set("steam.quit_after", "0.1");
-    bool called = false;
     std::optional<ProcessLauncher> shortLived(std::in_place);
-    shortLived->setOnExit([&](int32_t) { called = true; });
+    shortLived->setOnExit([&](int32_t status) { exits.push_back(status); });
     ASSERT_TRUE(shortLived->launchSteam(Constants::prefixPath()));
     for (int i = 0; i < 2000 && shortLived->isRunning(); ++i) std::this_thread::sleep_for(10ms);
     shortLived.reset();
     queue.drainUntil([] { return false; }, 500ms);
-    EXPECT_FALSE(called);
+    EXPECT_TRUE(exits.empty());
 }

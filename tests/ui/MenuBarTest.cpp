@@ -15,57 +15,46 @@ QAction* itemOf(AppDelegate& d, int menu) {
     return d.menuBar()->actions().at(menu)->menu()->actions().at(0);
 }
 
-}  // namespace
-
-TEST(MenuBar, HoldsOnlyQuitAndFileCloseWindow) {
-    uitest::Launcher launcher;
-    launcher.buildWindow();
-    const auto top = launcher.d().menuBar()->actions();
-    ASSERT_EQ(top.size(), 2);
-    EXPECT_TRUE(top[0]->text().isEmpty());
-    EXPECT_EQ(top[1]->text(), "File");
-    for (int menu : {0, 1}) EXPECT_EQ(top[menu]->menu()->actions().size(), 1);
-    EXPECT_EQ(itemOf(launcher.d(), 0)->text(), "Quit Ferrowick");
-    EXPECT_EQ(itemOf(launcher.d(), 0)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    EXPECT_EQ(itemOf(launcher.d(), 0)->menuRole(), QAction::QuitRole);
-    EXPECT_EQ(itemOf(launcher.d(), 1)->text(), "Close Window");
-    EXPECT_EQ(itemOf(launcher.d(), 1)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+void press(AppDelegate& d, Qt::Key key) {
+    QTest::keyClick(d.window->windowHandle(), key, Qt::ControlModifier);  // the platform's key path
 }
 
-namespace {
-
-const std::vector<std::pair<const char*, std::function<void(AppDelegate&)>>> kEndings = {
+const std::vector<std::pair<std::string, std::function<void(AppDelegate&)>>> kWaysOut = {
     {"quit_item", [](AppDelegate& d) { itemOf(d, 0)->trigger(); }},
     {"close_window_item", [](AppDelegate& d) { itemOf(d, 1)->trigger(); }},
     {"close_button", [](AppDelegate& d) { d.window->close(); }},
-    {"quit_shortcut",
-     [](AppDelegate& d) { QTest::keyClick(d.window->windowHandle(), Qt::Key_Q, Qt::ControlModifier); }},
-    {"close_shortcut",
-     [](AppDelegate& d) { QTest::keyClick(d.window->windowHandle(), Qt::Key_W, Qt::ControlModifier); }},
+    {"quit_shortcut", [](AppDelegate& d) { press(d, Qt::Key_Q); }},
+    {"close_shortcut", [](AppDelegate& d) { press(d, Qt::Key_W); }},
 };
 
-class WayOut : public ::testing::TestWithParam<size_t> {};
+class MenuBar : public ::testing::TestWithParam<size_t> {};
 
 }  // namespace
 
-// Every way out ends the event loop through the application's quit path.
-TEST_P(WayOut, EndsTheApplication) {
-    const auto& end = kEndings[GetParam()].second;
+// The bar holds only Quit and File > Close Window, and every way out ends the
+// event loop through the application's quit path.
+TEST_P(MenuBar, HoldsQuitAndCloseWindowAndEveryWayOutQuits) {
     uitest::Launcher launcher;
     launcher.delegate->installAsApplicationDelegate();
     launcher.launch();
     AppDelegate& d = launcher.d();
+    const auto top = d.menuBar()->actions();
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[0]->text() + "|" + top[1]->text(), "|File");
+    EXPECT_EQ(top[0]->menu()->actions().size() + top[1]->menu()->actions().size(), 2);
+    EXPECT_EQ(itemOf(d, 0)->text() + "|" + itemOf(d, 1)->text(), "Quit Ferrowick|Close Window");
+    EXPECT_EQ(itemOf(d, 0)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(itemOf(d, 1)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+    EXPECT_EQ(itemOf(d, 0)->menuRole(), QAction::QuitRole);
+
     QApplication::setActiveWindow(d.window.get());
     bool aboutToQuit = false;
-    const auto connection = QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { aboutToQuit = true; });
-    QTimer::singleShot(0, [&d, &end] { end(d); });
-    QTimer hang;  // only to end a hang
-    QObject::connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    hang.start(20000);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { aboutToQuit = true; });
+    QTimer::singleShot(0, [&d] { kWaysOut[GetParam()].second(d); });
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });  // only to end a hang
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(aboutToQuit);
-    QObject::disconnect(connection);
 }
 
-INSTANTIATE_TEST_SUITE_P(MenuBar, WayOut, ::testing::Range<size_t>(0, kEndings.size()),
-                         [](const auto& info) { return std::string(kEndings[info.param].first); });
+INSTANTIATE_TEST_SUITE_P(MenuBar, MenuBar, ::testing::Range<size_t>(0, kWaysOut.size()),
+                         [](const auto& info) { return kWaysOut[info.param].first; });
