@@ -69,9 +69,9 @@ void Logger::log(const std::string& message, const std::string& level) {
     ::close(fd);
 }
 
-std::vector<std::string> Logger::systemReportLines(const platform::OSVersion& os, int64_t cores,
-                                                   uint64_t memoryBytes, const std::string& supportDir,
-                                                   const std::string& prefixPath, const std::string& wineBin) {
+std::vector<std::string> Logger::systemReportLines(const platform::OSVersion& os, int64_t cores, uint64_t memoryBytes,
+                                                   const std::string& supportDir, const std::string& prefixPath,
+                                                   const std::string& wineBin) {
     return {
         "macOS " + std::to_string(os.major) + "." + std::to_string(os.minor) + "." + std::to_string(os.patch),
         "CPU cores: " + std::to_string(cores),
@@ -83,10 +83,9 @@ std::vector<std::string> Logger::systemReportLines(const platform::OSVersion& os
 }
 
 void Logger::logSystemInfo() {
-    for (const auto& line :
-         systemReportLines(platform::SystemInfo::osVersion(), platform::SystemInfo::processorCount(),
-                           platform::SystemInfo::physicalMemory(), Constants::supportDir(),
-                           Constants::prefixPath(), Constants::wineBin())) {
+    for (const auto& line : systemReportLines(platform::SystemInfo::osVersion(), platform::SystemInfo::processorCount(),
+                                              platform::SystemInfo::physicalMemory(), Constants::supportDir(),
+                                              Constants::prefixPath(), Constants::wineBin())) {
         info(line);
     }
 }

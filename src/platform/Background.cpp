@@ -4,6 +4,8 @@
 
 namespace platform {
 
-void runInBackground(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+void runInBackground(std::function<void()> work) {
+    std::thread(std::move(work)).detach();
+}
 
 }  // namespace platform

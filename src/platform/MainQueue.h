@@ -1,10 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <condition_variable>
 
 namespace platform {
 

@@ -8,7 +8,9 @@ struct Sha256::Impl {
     CC_SHA256_CTX ctx;
 };
 
-Sha256::Sha256() : impl_(std::make_unique<Impl>()) { CC_SHA256_Init(&impl_->ctx); }
+Sha256::Sha256() : impl_(std::make_unique<Impl>()) {
+    CC_SHA256_Init(&impl_->ctx);
+}
 
 Sha256::~Sha256() = default;
 

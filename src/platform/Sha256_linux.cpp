@@ -9,11 +9,15 @@ struct Sha256::Impl {
     ~Impl() { EVP_MD_CTX_free(ctx); }
 };
 
-Sha256::Sha256() : impl_(std::make_unique<Impl>()) { EVP_DigestInit_ex(impl_->ctx, EVP_sha256(), nullptr); }
+Sha256::Sha256() : impl_(std::make_unique<Impl>()) {
+    EVP_DigestInit_ex(impl_->ctx, EVP_sha256(), nullptr);
+}
 
 Sha256::~Sha256() = default;
 
-void Sha256::update(const void* data, size_t size) { EVP_DigestUpdate(impl_->ctx, data, size); }
+void Sha256::update(const void* data, size_t size) {
+    EVP_DigestUpdate(impl_->ctx, data, size);
+}
 
 std::string Sha256::finalizeHex() {
     unsigned char digest[EVP_MAX_MD_SIZE];

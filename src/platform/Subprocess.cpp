@@ -272,7 +272,9 @@ Subprocess::Subprocess(std::shared_ptr<State> state) : state_(std::move(state)) 
 
 Subprocess::~Subprocess() = default;
 
-pid_t Subprocess::pid() const { return state_->pid; }
+pid_t Subprocess::pid() const {
+    return state_->pid;
+}
 
 bool Subprocess::isRunning() const {
     std::lock_guard lock(state_->mutex);
@@ -287,8 +289,8 @@ ExitStatus Subprocess::wait() {
 
 std::optional<ExitStatus> Subprocess::waitFor(double seconds) {
     std::unique_lock lock(state_->mutex);
-    auto ok = state_->finishedCv.wait_for(lock, std::chrono::duration<double>(seconds),
-                                          [&] { return state_->finished; });
+    auto ok =
+        state_->finishedCv.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return state_->finished; });
     if (!ok) return std::nullopt;
     return state_->exit;
 }
@@ -298,7 +300,9 @@ std::string Subprocess::output() const {
     return state_->finished ? state_->output : std::string();
 }
 
-void Subprocess::terminate() { sendSignal(SIGTERM); }
+void Subprocess::terminate() {
+    sendSignal(SIGTERM);
+}
 
 void Subprocess::sendSignal(int signal) {
     std::lock_guard lock(state_->mutex);

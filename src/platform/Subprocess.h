@@ -22,8 +22,8 @@ enum class OutputMode {
 };
 
 struct SubprocessSpec {
-    std::string executable;  // absolute path; there is no PATH search
-    std::vector<std::string> arguments;  // argv[1..]; argv[0] is the executable
+    std::string executable;                          // absolute path; there is no PATH search
+    std::vector<std::string> arguments;              // argv[1..]; argv[0] is the executable
     std::map<std::string, std::string> environment;  // the child's whole environment
     OutputMode output = OutputMode::Null;
     int outputFd = -1;  // File mode only; the caller keeps ownership

@@ -54,8 +54,7 @@ const std::string& stateFile() {
 }
 
 const std::string& wineDownloadURL() {
-    static const std::string value =
-        std::string(buildconfig::kDownloadBase) + "/downloads/" + wineArchiveName;
+    static const std::string value = std::string(buildconfig::kDownloadBase) + "/downloads/" + wineArchiveName;
     return value;
 }
 const std::string& wineDownloadSHA256() {
