@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <set>
+#include <map>
 #include <sstream>
 
 #include "logging/DiagnosticsExporter.h"
@@ -11,219 +10,108 @@
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;
-using testsupport::FakeWine;
 using testsupport::readFile;
-using testsupport::TestHome;
 using testsupport::writeFile;
-using Names = std::multiset<std::string>;
 
-namespace {
-
-std::string run(const std::string& tool, std::vector<std::string> args) {
-    platform::SubprocessSpec child{tool, std::move(args), {}, platform::OutputMode::PipeStdout};
-    auto r = platform::Subprocess::run(child);
-    return r ? r->output : std::string();
+using Contents = std::map<std::string, std::string>;
+// Every entry by its stored name, read back by the real unzip: a directory or path prefix shows.
+static Contents contents(const std::string& archive) {
+    const auto unzip = [](std::vector<std::string> args) {
+        const auto r =
+            platform::Subprocess::run({"/usr/bin/unzip", std::move(args), {}, platform::OutputMode::PipeStdout});
+        return r ? r->output : "";
+    };
+    std::istringstream names(unzip({"-Z1", archive}));
+    Contents all;
+    for (std::string name; std::getline(names, name);) all[name] = unzip({"-p", archive, name});
+    return all;
 }
-
-// Entry names exactly as stored, read back with the real unzip; a directory
-// entry or a path prefix would show up here.
-Names entries(const std::string& archive) {
-    Names names;
-    std::istringstream in(run("/usr/bin/unzip", {"-Z1", archive}));
-    for (std::string l; std::getline(in, l);) names.insert(l);
-    return names;
-}
-
-std::string entry(const std::string& archive, const std::string& name) {
-    return run("/usr/bin/unzip", {"-p", archive, name});
-}
-
-std::string numberedLines(int from, int to) {
+static std::string numberedLines(int from, int to) {
     std::string text;
     for (int i = from; i <= to; ++i) text += "line " + std::to_string(i) + "\n";
     return text;
 }
 
-std::string tmpDir() {
-    return std::string(std::getenv("TMPDIR")) + "/";
-}
-std::string stagingPath() {
-    return tmpDir() + "quillmoor-diagnostics";
-}
-std::string archivePath() {
-    return tmpDir() + "quillmoor-diagnostics.zip";
-}
+// A home with the fake Wine runtime; however an export ends, only its archive may be left in TMPDIR.
+struct DiagnosticsExporterTest : ::testing::Test, testsupport::TestHome {
+    testsupport::FakeWine wine;
+    const std::string staging = tmp() + "/quillmoor-diagnostics", archive = staging + ".zip",
+                      prefix = supportDir() + "/prefix";
+    std::optional<std::string> run(const DiagnosticsExporter::Tools& tools = {}) {
+        auto made = DiagnosticsExporter::exportArchive(prefix, tools);
+        for (const auto& e : fs::directory_iterator(tmp())) EXPECT_EQ(e.path(), archive) << "left behind";
+        return made;
+    }
+};
 
-// Everything in the temporary directory except the archive: staging and
-// work directories must be gone however the export ends.
-Names leftovers() {
-    Names names;
-    for (const auto& e : fs::directory_iterator(tmpDir())) names.insert(e.path().filename().string());
-    names.erase("quillmoor-diagnostics.zip");
-    return names;
-}
-
-std::string executableScript(const std::string& path, const std::string& body) {
-    writeFile(path, "#!/bin/sh\n" + body);
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
-}
-
-const Names kAlwaysWritten = {"wine_version.txt", "macos_version.txt", "env_vars.txt"};
-
-}  // namespace
-
-TEST(DiagnosticsExporterTest, NothingOptionalGivesTheThreeAlwaysWrittenEntries) {
-    TestHome home;
-    FakeWine wine;
+TEST_F(DiagnosticsExporterTest, EverySourceThenNoneEachReplacingTheFlatArchive) {
     ::setenv("mesa_no_error", "1", 1);
     ::setenv("WINEDEBUG", "+relay", 1);  // shadowed by the setting Wine children get
     ::unsetenv("WINEPREFIX");
     wine.set("version.stderr", "fixme: not part of the version\n");
-    const std::string prefix = home.supportDir() + "/prefix";
-    fs::create_directories(prefix + "/drive_c/users/steamuser/AppData/Roaming/Vantor Games/Quillmoor/p1/logs");
-
-    const auto archive = DiagnosticsExporter::exportArchive(prefix);
-    ASSERT_TRUE(archive);
-    EXPECT_EQ(*archive, archivePath());
-    EXPECT_EQ(entries(*archive), kAlwaysWritten);
-    EXPECT_EQ(entry(*archive, "wine_version.txt"), "wine-11.4 (Staging)\n");
-    EXPECT_EQ(entry(*archive, "macos_version.txt"), "");  // no sw_vers on this system
-    EXPECT_EQ(entry(*archive, "env_vars.txt"),
-              "GALLIUM_DRIVER=zink\nMESA_GL_VERSION_OVERRIDE=4.5\nMESA_GLSL_VERSION_OVERRIDE=450\n"
-              "mesa_glthread=true\nmesa_no_error=1\nMVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS=0\n"
-              "MVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS=0\nMVK_CONFIG_LOG_LEVEL=0\nWINEESYNC=1\nWINEDEBUG=-all\n"
-              "WINEPREFIX=(not set)\n");
-    EXPECT_EQ(leftovers(), Names{});
-}
-
-TEST(DiagnosticsExporterTest, EverySourcePresentFillsTheFlatArchive) {
-    TestHome home;
-    FakeWine wine;
-    const std::string prefix = home.supportDir() + "/prefix";
-    // The prefix and its setup log come from the real prefix service over the fake Wine.
-    PrefixManager manager;
-    ASSERT_TRUE(manager.createPrefix([](const std::string&) {}));
-    const std::string setupLog = readFile(PrefixManager::setupLogPath());
-    ASSERT_NE(setupLog, "");
-    writeFile(Constants::stateFile(), "{\"phase\":\"ready\"}\n");
+    ASSERT_TRUE(PrefixManager().createPrefix([](const std::string&) {}));  // also writes the setup log
+    writeFile(Constants::stateFile(), "{}\n");
     writeFile(prefix + "/drive_c/Program Files (x86)/Steam/logs/console_log.txt", numberedLines(1, 5000));
     writeFile(ProcessLauncher::outputLogPath(), numberedLines(1, 5000));
     const std::string users = prefix + "/drive_c/users/", game = "/AppData/Roaming/Vantor Games/Quillmoor/";
     writeFile(users + "alice" + game + "Main Profile/logs/debug.log", "alice main\n");
-    writeFile(users + "bob" + game + "Main Profile/logs/debug.log", "bob main\n");  // same name: first copy stays
+    writeFile(users + "bob" + game + "Main Profile/logs/debug.log", "bob main\n");  // same name: the first copy stays
     writeFile(users + "bob" + game + "Second/logs/debug.log", "bob second\n");
-    writeFile(users + "Public/readme.txt", "not a profile\n");
-
-    const auto archive = DiagnosticsExporter::exportArchive(prefix);
-    ASSERT_TRUE(archive);
-    EXPECT_EQ(entries(*archive), (Names{"wine_version.txt", "macos_version.txt", "env_vars.txt", "state.json",
-                                        "steam_console_log.txt", "setup_output.log", "wine_steam_output.log",
-                                        "game-debug-Main Profile.log", "game-debug-Second.log"}));
-    EXPECT_EQ(entry(*archive, "state.json"), "{\"phase\":\"ready\"}\n");
-    EXPECT_EQ(entry(*archive, "steam_console_log.txt"), numberedLines(4001, 5000));
-    EXPECT_EQ(entry(*archive, "setup_output.log"), setupLog);
-    EXPECT_EQ(entry(*archive, "wine_steam_output.log"), numberedLines(3001, 5000));
-    EXPECT_EQ(entry(*archive, "game-debug-Main Profile.log"), "alice main\n");
-    EXPECT_EQ(entry(*archive, "game-debug-Second.log"), "bob second\n");
-    EXPECT_EQ(leftovers(), Names{});
-}
-
-TEST(DiagnosticsExporterTest, VersionOutputThatIsNotTextBecomesUnknown) {
-    TestHome home;
-    FakeWine wine;
+    ASSERT_EQ(run(), archive);
+    const std::string env =
+        "GALLIUM_DRIVER=zink\nMESA_GL_VERSION_OVERRIDE=4.5\nMESA_GLSL_VERSION_OVERRIDE=450\nmesa_glthread=true\n"
+        "mesa_no_error=1\nMVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS=0\nMVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS=0\n"
+        "MVK_CONFIG_LOG_LEVEL=0\nWINEESYNC=1\nWINEDEBUG=-all\nWINEPREFIX=(not set)\n";
+    EXPECT_EQ(contents(archive), (Contents{{"wine_version.txt", "wine-11.4 (Staging)\n"},
+                                           {"macos_version.txt", ""},  // no sw_vers here
+                                           {"env_vars.txt", env},
+                                           {"state.json", "{}\n"},
+                                           {"steam_console_log.txt", numberedLines(4001, 5000)},
+                                           {"setup_output.log", readFile(PrefixManager::setupLogPath())},
+                                           {"wine_steam_output.log", numberedLines(3001, 5000)},
+                                           {"game-debug-Main Profile.log", "alice main\n"},
+                                           {"game-debug-Second.log", "bob second\n"}}));
+    for (const auto& path :
+         {prefix, Constants::stateFile(), ProcessLauncher::outputLogPath(), PrefixManager::setupLogPath()})
+        fs::remove_all(path);
     wine.set("version.output", "wine-11.4\xFF\n");
-    DiagnosticsExporter::Tools tools;
-    tools.swVers = executableScript(home.root() + "/sw_vers", "printf 'ProductVersion:\\t14.5\\n'\n");
-
-    const auto archive = DiagnosticsExporter::exportArchive(home.supportDir() + "/prefix", tools);
-    ASSERT_TRUE(archive);
-    EXPECT_EQ(entry(*archive, "wine_version.txt"), "unknown");
-    EXPECT_EQ(entry(*archive, "macos_version.txt"), "ProductVersion:\t14.5\n");
+    ASSERT_EQ(run(), archive);
+    EXPECT_EQ(contents(archive),
+              (Contents{{"wine_version.txt", "unknown"}, {"macos_version.txt", ""}, {"env_vars.txt", env}}));
 }
 
-TEST(DiagnosticsExporterTest, EarlierArchiveIsReplacedNotAddedTo) {
-    TestHome home;
-    FakeWine wine;
-    writeFile(home.root() + "/stale.txt", "old export\n");
-    run("/usr/bin/zip", {"-j", archivePath(), home.root() + "/stale.txt"});
-    ASSERT_EQ(entries(archivePath()), Names{"stale.txt"});
-
-    const auto archive = DiagnosticsExporter::exportArchive(home.supportDir() + "/prefix");
-    ASSERT_TRUE(archive);
-    EXPECT_EQ(entries(*archive), kAlwaysWritten);
-}
-
-TEST(DiagnosticsExporterTest, FailedPackingGivesNothingAndLeavesNothing) {
-    TestHome home;
-    FakeWine wine;
+TEST_F(DiagnosticsExporterTest, FailuresGiveNothingAndLeaveNothing) {
     for (const char* zip : {"/nonexistent/zip", "/bin/false"}) {
-        writeFile(archivePath(), "earlier archive");
-        DiagnosticsExporter::Tools tools;
-        tools.zip = zip;
-        EXPECT_FALSE(DiagnosticsExporter::exportArchive(home.supportDir() + "/prefix", tools)) << zip;
-        EXPECT_FALSE(fs::exists(archivePath())) << zip << ": an earlier archive must not pass for this one";
-        EXPECT_EQ(leftovers(), Names{}) << zip;
+        writeFile(archive, "earlier archive");
+        EXPECT_FALSE(run({.zip = zip})) << zip;
+        EXPECT_FALSE(fs::exists(archive)) << zip << ": an earlier archive must not pass for this one";
     }
+    // Another user's staging directory (root hands one over) is left alone.
+    writeFile(staging + "/theirs.txt", "theirs\n");
+    ASSERT_EQ(::chown(staging.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(DiagnosticsExporter::exportArchive(prefix));
+    EXPECT_EQ(readFile(staging + "/theirs.txt"), "theirs\n");
 }
 
-TEST(DiagnosticsExporterTest, PlantedLinksAreNeverFollowed) {
-    struct Case {
-        const char* name;
-        std::string (*at)();
-        bool whilePacking;  // planted between the removal of the old archive and its replacement
-    } cases[] = {
-        {"staging directory", stagingPath, false},
-        {"archive", archivePath, false},
-        {"archive, while zip runs", archivePath, true},
-    };
-    TestHome home;
-    FakeWine wine;
-    const std::string victim = home.root() + "/victim", modeRecord = home.root() + "/staging-mode";
-    for (const auto& c : cases) {
-        fs::remove_all(victim);
-        writeFile(victim + "/precious.txt", "keep me\n");
-        DiagnosticsExporter::Tools tools;
+TEST_F(DiagnosticsExporterTest, PlantedLinksAreNeverFollowed) {
+    const std::string victim = root() + "/victim", mode = root() + "/staging-mode", zip = root() + "/zip";
+    // {where, planted while zip runs}: the latter between the old archive's removal and its replacement.
+    writeFile(victim + "/precious.txt", "keep me\n");
+    for (const auto& [at, whilePacking] : {std::pair{staging, false}, {archive, false}, {archive, true}}) {
         // Stands in for another local user acting while the real zip is started.
-        tools.zip = executableScript(home.root() + "/zip",
-                                     "for last; do :; done\n/usr/bin/stat -c %a \"$last\" > '" + modeRecord + "'\n" +
-                                         (c.whilePacking ? "/bin/ln -s '" + victim + "' '" + c.at() + "'\n" : "") +
-                                         "exec /usr/bin/zip \"$@\"\n");
-        if (!c.whilePacking) fs::create_directory_symlink(victim, c.at());
-
-        const auto archive = DiagnosticsExporter::exportArchive(home.supportDir() + "/prefix", tools);
-        ASSERT_TRUE(archive) << c.name;
-        EXPECT_FALSE(fs::is_symlink(*archive)) << c.name;
-        EXPECT_EQ(entries(*archive), kAlwaysWritten) << c.name;
-        EXPECT_EQ(readFile(modeRecord), "700\n") << c.name << ": the staging directory is private";
-        std::set<std::string> victimFiles;
-        for (const auto& e : fs::directory_iterator(victim)) victimFiles.insert(e.path().filename().string());
-        EXPECT_EQ(victimFiles, std::set<std::string>{"precious.txt"}) << c.name;
-        EXPECT_EQ(readFile(victim + "/precious.txt"), "keep me\n") << c.name;
-        EXPECT_EQ(leftovers(), Names{}) << c.name;
-        fs::remove(archivePath());
+        writeFile(zip, "#!/bin/sh\nfor last; do :; done\n/usr/bin/stat -c %a \"$last\" > '" + mode + "'\n" +
+                           (whilePacking ? "/bin/ln -s '" + victim + "' '" + at + "'\n" : "") +
+                           "exec /usr/bin/zip \"$@\"\n");
+        fs::permissions(zip, fs::perms::owner_all);
+        if (!whilePacking) fs::create_directory_symlink(victim, at);
+        ASSERT_EQ(run({.zip = zip}), archive) << at;
+        EXPECT_FALSE(fs::is_symlink(archive)) << at;
+        EXPECT_EQ(contents(archive).size(), 3u) << at;
+        EXPECT_EQ(readFile(mode), "700\n") << at << ": the staging directory is private";
+        EXPECT_EQ(std::distance(fs::directory_iterator(victim), {}), 1) << at;
+        fs::remove(archive);
     }
-}
-
-TEST(DiagnosticsExporterTest, StagingThatCannotBeMadeSafelyGivesNothing) {
-    TestHome home;
-    FakeWine wine;
-    // Tests run as root: another user's directory is made by handing one over.
-    fs::create_directories(stagingPath());
-    writeFile(stagingPath() + "/theirs.txt", "theirs\n");
-    ASSERT_EQ(::chown(stagingPath().c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(DiagnosticsExporter::exportArchive(home.supportDir() + "/prefix"));
-    EXPECT_EQ(readFile(stagingPath() + "/theirs.txt"), "theirs\n");
-    EXPECT_FALSE(fs::exists(archivePath()));
-
-    // A regular file where the temporary directory should be.
-    const std::string blocked = home.root() + "/not-a-dir";
-    writeFile(blocked, "x");
-    ::setenv("TMPDIR", blocked.c_str(), 1);
-    EXPECT_FALSE(DiagnosticsExporter::exportArchive(home.supportDir() + "/prefix"));
-    EXPECT_EQ(readFile(blocked), "x");
 }

@@ -1,4 +1,5 @@
-#include <gmock/gmock.h>
+// The dropped installer's hand-off: the copy beside the launcher's data, and
+// the run under the fake Wine runtime with its watch for Steam.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -17,209 +18,109 @@ using testsupport::readFile;
 using testsupport::TestHome;
 using testsupport::writeFile;
 
-namespace {
-
-TEST(InstallerCopyTest, DroppedFilesAreCopiedOrRunWhereTheyLie) {
+TEST(InstallerHandoffTest, DroppedFilesAreCopiedOrRunWhereTheyLie) {
     struct Case {
         const char* name;
-        std::string droppedName;  // relative to a downloads folder; empty: the copy itself
-        bool droppedIsDirectory;
-        bool runsCopy;
+        std::string dropped;  // below a downloads folder; empty: the launcher's own copy
+        bool isFolder;
+        bool earlierCopy;
     };
-    const std::vector<Case> cases = {
-        {"plain installer", "SteamSetup.exe", false, true},
-        {"blanks and shell characters", "My $HOME; rm -rf `x` 'Steam' \"(1)\" & | * ?.exe", false, true},
-        {"folder named like an installer", "Setup.exe", true, false},
+    const Case cases[] = {
+        {"first drop, no data folder yet", "SteamSetup.exe", false, false},
+        {"a second drop replaces the copy", "My $HOME; rm -rf `x` 'Steam' \"(1)\" & | * ?.exe", false, true},
+        {"folder named like an installer", "Setup.exe", true, true},
         {"the launcher's own copy", "", false, true},
     };
     TestHome home;
-    int index = 0;
+    int n = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string base = home.home() + "/case " + std::to_string(++index);
-        const std::string support = base + "/Ferrowick";
-        const std::string copy = support + InstallerHandoff::kCopyName;
-        writeFile(copy, "installer from an earlier drop");
+        const std::string base = home.home() + "/case " + std::to_string(++n);
+        const std::string copy = base + "/Ferrowick" + InstallerHandoff::kCopyName;
+        if (c.earlierCopy) writeFile(copy, "installer from an earlier drop");
+        const std::string dropped = c.dropped.empty() ? copy : base + "/Downloads/" + c.dropped;
+        if (c.isFolder) fs::create_directories(dropped);
+        if (!c.isFolder && !c.dropped.empty()) writeFile(dropped, "installer bytes");
+        const std::string bytes = readFile(dropped);
 
-        std::string dropped = copy;
-        if (!c.droppedName.empty()) {
-            dropped = base + "/Downloads/" + c.droppedName;
-            if (c.droppedIsDirectory) {
-                fs::create_directories(dropped);
-            } else {
-                writeFile(dropped, "installer bytes");
-            }
-        }
-        const std::string expectedBytes = c.droppedName.empty() ? "installer from an earlier drop" : "installer bytes";
-
-        const std::string toRun = InstallerHandoff::prepareInstaller(dropped, support);
-
-        EXPECT_EQ(toRun, c.runsCopy ? copy : dropped);
-        if (c.runsCopy) {
-            EXPECT_EQ(readFile(copy), expectedBytes);
-        } else {
-            // The copy of an earlier drop is gone rather than run in place of this one.
-            EXPECT_FALSE(fs::exists(copy));
-        }
-        if (!c.droppedIsDirectory) {
-            EXPECT_EQ(readFile(dropped), expectedBytes) << "the dropped file is left alone";
-        }
+        EXPECT_EQ(InstallerHandoff::prepareInstaller(dropped, base + "/Ferrowick"), c.isFolder ? dropped : copy)
+            << c.name;
+        // A folder cannot be copied; the copy of an earlier drop is gone rather than run in its place.
+        EXPECT_EQ(fs::exists(copy), !c.isFolder) << c.name;
+        EXPECT_EQ(c.isFolder ? bytes : readFile(copy), bytes) << c.name;
+        EXPECT_EQ(readFile(dropped), bytes) << c.name << ": the dropped file is left alone";
     }
 }
 
-TEST(InstallerCopyTest, SecondDropReplacesTheCopy) {
-    TestHome home;
-    const std::string support = home.supportDir();
-    writeFile(home.home() + "/a/SteamSetup.exe", "first");
-    writeFile(home.home() + "/b/SteamSetup (1).exe", "second, a longer installer");
-    ASSERT_EQ(InstallerHandoff::prepareInstaller(home.home() + "/a/SteamSetup.exe", support),
-              support + "/SteamSetup.exe");
-    ASSERT_EQ(InstallerHandoff::prepareInstaller(home.home() + "/b/SteamSetup (1).exe", support),
-              support + "/SteamSetup.exe");
-    EXPECT_EQ(readFile(support + "/SteamSetup.exe"), "second, a longer installer");
-}
-
-TEST(InstallerCopyTest, MissingSupportDirectoryIsCreated) {
-    TestHome home;
-    writeFile(home.home() + "/SteamSetup.exe", "bytes");
-    ASSERT_FALSE(fs::exists(home.supportDir()));
-    EXPECT_EQ(InstallerHandoff::prepareInstaller(home.home() + "/SteamSetup.exe", home.supportDir()),
-              home.supportDir() + "/SteamSetup.exe");
-    EXPECT_EQ(readFile(home.supportDir() + "/SteamSetup.exe"), "bytes");
-}
-
-}  // namespace
-
-namespace {
-
-using testsupport::FakeWine;
-
-// What the hand-off reported, in order, as "screen ..." and "LEVEL message".
-struct HandoffRecorder {
-    std::mutex mutex;
-    std::vector<std::string> events;
-    std::string prefix;
-
-    void add(const std::string& e) {
-        std::lock_guard lock(mutex);
-        events.push_back(e);
-    }
-    InstallerHandoff::Hooks hooks() {
-        InstallerHandoff::Hooks h;
-        h.log = [this](const std::string& level, const std::string& m) { add(level + " " + m); };
-        h.showLoading = [this](const std::string& m) { add("screen loading " + m); };
-        h.showSteamReady = [this] { add("screen steamReady"); };
-        h.showStep1 = [this] { add("screen step1"); };
-        h.showError = [this](const std::string& m) { add("screen error " + m); };
-        h.setStatusText = [this](const std::string& m) { add("status " + m); };
-        h.steamInstalled = [this] { return fs::exists(prefix + Constants::steamExeUnix); };
-        return h;
-    }
-};
-
-InstallerHandoff::Settings liveSettings() {
-    return {Constants::supportDir(), Constants::wineBin(), Constants::prefixPath()};
-}
-
-// Pids of live processes whose command line matches `pattern`, found with
-// pgrep. Its environment is empty, so the pattern must be plain ASCII.
-std::vector<int> processesMatching(const std::string& pattern) {
-    platform::SubprocessSpec child{"/usr/bin/pgrep", {"-f", "--", pattern}, {}, platform::OutputMode::Pipe};
-    auto r = platform::Subprocess::run(child);
-    std::vector<int> pids;
-    std::istringstream in(r ? r->output : "");
-    for (int pid; in >> pid;) pids.push_back(pid);
-    return pids;
-}
-
-TEST(InstallerHandoffTest, SteamDetectedWhileTheInstallerKeepsRunning) {
-    TestHome home;
-    FakeWine wine;
-    wine.set("run.steam", 1);
-    wine.set("run.sleep", 20);
-    HandoffRecorder recorder;
-    recorder.prefix = Constants::prefixPath();
-    const std::string dropped = home.home() + "/Downloads/SteamSetup.exe";
-    writeFile(dropped, "installer");
-
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(InstallerHandoff::runAndWatch(dropped, liveSettings(), recorder.hooks()),
-              InstallerHandoff::Result::steamDetected);
-    // One poll interval is about 3 s; the bound only catches a watch that waited for the installer.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    EXPECT_THAT(recorder.events, testing::ElementsAre("INFO Steam detected", "screen steamReady"));
-
-    const std::string copy = Constants::supportDir() + "/SteamSetup.exe";
-    const auto alive = processesMatching(home.root() + "/.*/SteamSetup\\.exe");
-    EXPECT_EQ(alive.size(), 1u) << "the installer is left running";
-    for (int pid : alive) ::kill(pid, SIGKILL);
-
-    const auto calls = wine.calls("wine");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, std::vector<std::string>{copy});
-    EXPECT_EQ(calls[0].env, Constants::buildSafeEnvironment(Constants::prefixPath()));
-}
-
-TEST(InstallerHandoffTest, InstallerThatEndsIsJudgedBySteamsPresence) {
+TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
     struct Case {
         const char* name;
-        bool createsSteam;
-        std::vector<std::string> events;
+        std::map<std::string, std::string> control;
+        bool isFolder;  // cannot be copied: the dropped path itself goes to Wine
+        bool wineMissing;
+        std::vector<std::string> screens;
     };
-    const std::vector<Case> cases = {
-        {"cancelled", false, {"screen step1", std::string("status ") + InstallerHandoff::kNotDetected}},
-        {"installed and closed", true, {"screen steamReady"}},
+    const Case cases[] = {
+        {"Steam appears while the installer keeps running",
+         {{"run.steam", "1"}, {"run.sleep", "20"}},
+         false,
+         false,
+         {"INFO Steam detected", "screen steamReady"}},
+        {"cancelled", {}, true, false, {"screen step1", std::string("status ") + InstallerHandoff::kNotDetected}},
+        {"installed and closed", {{"run.steam", "1"}}, true, false, {"screen steamReady"}},
+        {"Wine cannot start", {}, false, true, {std::string("screen error ") + InstallerHandoff::kCouldNotRun}},
     };
     TestHome home;
-    FakeWine wine;
+    testsupport::FakeWine wine;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(Constants::prefixPath());
-        wine.set("run.steam", c.createsSteam ? 1 : 0);
-        wine.set("run.sleep", "0.3");
-        HandoffRecorder recorder;
-        recorder.prefix = Constants::prefixPath();
-        // A folder named like an installer cannot be copied, so the dropped
-        // path itself, blanks and shell characters included, goes to Wine.
+        wine.configure(c.control);
         const std::string dropped = home.home() + "/Down loads/$(touch x); `id` 'a' \"b\" & c.exe";
-        fs::create_directories(dropped);
+        fs::remove_all(dropped);
+        if (c.isFolder) fs::create_directories(dropped);
+        if (!c.isFolder) writeFile(dropped, "installer");
 
-        const auto result = InstallerHandoff::runAndWatch(dropped, liveSettings(), recorder.hooks());
-        EXPECT_EQ(result,
-                  c.createsSteam ? InstallerHandoff::Result::steamDetected : InstallerHandoff::Result::notDetected);
-        // Detected during the watch, Steam is also logged; after the end it is not.
-        std::vector<std::string> screens;
-        for (const auto& e : recorder.events) {
-            if (e.rfind("INFO ", 0) != 0) screens.push_back(e);
-        }
-        EXPECT_EQ(screens, c.events);
-        EXPECT_EQ(wine.calls("wine").back().args, std::vector<std::string>{dropped});
+        std::mutex mutex;
+        std::vector<std::string> events;
+        const auto add = [&](const std::string& e) {
+            std::lock_guard lock(mutex);
+            events.push_back(e);
+        };
+        InstallerHandoff::Hooks h;
+        h.log = [&](const std::string& level, const std::string& m) { add(level + " " + m); };
+        h.showLoading = [&](const std::string& m) { add("screen loading " + m); };
+        h.showSteamReady = [&] { add("screen steamReady"); };
+        h.showStep1 = [&] { add("screen step1"); };
+        h.showError = [&](const std::string& m) { add("screen error " + m); };
+        h.setStatusText = [&](const std::string& m) { add("status " + m); };
+        h.steamInstalled = [] { return fs::exists(Constants::prefixPath() + Constants::steamExeUnix); };
+        const InstallerHandoff::Settings settings{Constants::supportDir(),
+                                                  c.wineMissing ? home.root() + "/no/wine" : Constants::wineBin(),
+                                                  Constants::prefixPath(), std::chrono::milliseconds(100)};
+        const size_t callsBefore = wine.calls("wine").size();
+        const auto start = std::chrono::steady_clock::now();
+        // The work runs at once here instead of on a background thread.
+        InstallerHandoff::handleDroppedInstaller(dropped, settings, h, [](auto work) { work(); });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << "waited for the installer";
+
+        // Steam seen during the watch is also logged; after the installer's end it is not.
+        std::vector<std::string> expected = {"INFO User dropped installer: " + dropped,
+                                             std::string("screen loading ") + InstallerHandoff::kInstalling};
+        expected.insert(expected.end(), c.screens.begin(), c.screens.end());
+        if (c.isFolder) std::erase(events, "INFO Steam detected");
+        EXPECT_EQ(events, expected);
+        const auto calls = wine.calls("wine");
+        ASSERT_EQ(calls.size(), callsBefore + !c.wineMissing);
+        if (c.wineMissing) continue;
+        EXPECT_EQ(calls.back().args,
+                  std::vector<std::string>{c.isFolder ? dropped : settings.supportDir + "/SteamSetup.exe"});
+        EXPECT_EQ(calls.back().env, Constants::buildSafeEnvironment(Constants::prefixPath()));
     }
-    EXPECT_FALSE(fs::exists(home.home() + "/Down loads/x")) << "nothing was run through a shell";
+    // The installer that kept running, found by its copy's path.
+    const auto pgrep = platform::Subprocess::run(
+        {"/usr/bin/pgrep", {"-f", "--", home.root() + "/.*/SteamSetup\\.exe"}, {}, platform::OutputMode::Pipe});
+    std::istringstream pids(pgrep ? pgrep->output : "");
+    int count = 0;
+    for (int pid; pids >> pid; ++count) ::kill(pid, SIGKILL);
+    EXPECT_EQ(count, 1) << "the installer is left running";
 }
-
-TEST(InstallerHandoffTest, InstallerThatCannotStartShowsTheError) {
-    TestHome home;
-    HandoffRecorder recorder;
-    recorder.prefix = Constants::prefixPath();
-    writeFile(home.home() + "/SteamSetup.exe", "installer");
-    auto settings = liveSettings();  // no Wine runtime installed
-    EXPECT_EQ(InstallerHandoff::runAndWatch(home.home() + "/SteamSetup.exe", settings, recorder.hooks()),
-              InstallerHandoff::Result::couldNotStart);
-    EXPECT_THAT(recorder.events, testing::ElementsAre(std::string("screen error ") + InstallerHandoff::kCouldNotRun));
-}
-
-TEST(InstallerHandoffTest, DropIsLoggedAndShownBeforeTheWorkIsHandedOff) {
-    TestHome home;
-    HandoffRecorder recorder;
-    std::vector<std::function<void()>> handedOff;
-    InstallerHandoff::handleDroppedInstaller("/Users/me/Down loads/Steam Setup (1).exe", liveSettings(),
-                                             recorder.hooks(),
-                                             [&](std::function<void()> work) { handedOff.push_back(work); });
-    EXPECT_THAT(recorder.events,
-                testing::ElementsAre("INFO User dropped installer: /Users/me/Down loads/Steam Setup (1).exe",
-                                     std::string("screen loading ") + InstallerHandoff::kInstalling));
-    EXPECT_EQ(handedOff.size(), 1u);
-}
-
-}  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -11,88 +10,88 @@
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
-using testsupport::TestHome;
+using testsupport::writeFile;
 
-namespace {
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
+// The log without the "[HH:mm:ss.SSS] " stamp that starts each line.
+static std::string logText() {
+    std::istringstream in(readFile(Logger::logPath()));
+    std::string out;
+    for (std::string l; std::getline(in, l);) out += (l[0] == '[' ? l.substr(15) : l) + "\n";
     return out;
 }
-}  // namespace
 
-TEST(LoggerFileTest, StartEmptiesTheLogAndWritesWholeLines) {
-    TestHome home;
-    testsupport::writeFile(home.supportDir() + "/launcher.log", "previous run\n");
-    auto& log = Logger::shared();
+TEST(LoggerFileTest, StartEmptiesTheLogWhichThenTakesWholeLinesUntilDeleted) {
+    testsupport::TestHome home;
+    writeFile(home.supportDir() + "/launcher.log", "previous run\n");
     EXPECT_EQ(Logger::logPath(), home.supportDir() + "/launcher.log");
-    EXPECT_EQ(readFile(Logger::logPath()), "");
-    log.info("one");
-    log.warn("two\nthree");
-    log.log("x", "Odd Level");
-    log.error("");
-    auto got = lines(readFile(Logger::logPath()));
-    ASSERT_EQ(got.size(), 5u);
-    const std::regex stamp(R"(^\[\d\d:\d\d:\d\d\.\d{3}\] )");
-    EXPECT_TRUE(std::regex_search(got[0], stamp));
-    EXPECT_EQ(got[0].substr(15), "[INFO] one");
-    EXPECT_EQ(got[1].substr(15), "[WARN] two");
-    EXPECT_EQ(got[2], "three");
-    EXPECT_EQ(got[3].substr(15), "[Odd Level] x");
-    EXPECT_EQ(got[4].substr(15), "[ERROR] ");
-}
-
-TEST(LoggerFileTest, DeletedLogDropsLinesSilently) {
-    TestHome home;
-    auto& log = Logger::shared();
-    log.info("before");
+    Logger::shared().warn("two\nthree");
+    Logger::shared().log("x", "Odd Level");
+    EXPECT_EQ(logText(), "[WARN] two\nthree\n[Odd Level] x\n");
     fs::remove(Logger::logPath());
-    log.info("after");
+    Logger::shared().info("dropped");
     EXPECT_FALSE(fs::exists(Logger::logPath()));
 }
 
 TEST(LoggerFileTest, UncreatableSupportDirLeavesLauncherRunning) {
-    TestHome home;
+    testsupport::TestHome home;
     // Library is a regular file, so nothing below it can be created, even as root.
-    testsupport::writeFile(home.home() + "/Library", "not a directory");
-    auto& log = Logger::shared();
-    log.info("dropped");
-    log.logSystemInfo();
+    writeFile(home.home() + "/Library", "not a directory");
+    Logger::shared().logSystemInfo();
     EXPECT_FALSE(fs::exists(Logger::logPath()));
     EXPECT_EQ(readFile(home.home() + "/Library"), "not a directory");
 }
 
 TEST(LoggerFileTest, ConcurrentAppendsNeverTearOrMerge) {
-    TestHome home;
-    auto& log = Logger::shared();
+    testsupport::TestHome home;
     constexpr int kThreads = 8, kLines = 10000;
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&log, t] {
-            for (int i = 0; i < kLines; ++i) log.info("thread " + std::to_string(t) + " line " + std::to_string(i));
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) Logger::shared().info(std::to_string(t) + " line " + std::to_string(i));
         });
-    }
     for (auto& th : threads) th.join();
-    auto got = lines(readFile(Logger::logPath()));
-    ASSERT_EQ(got.size(), static_cast<size_t>(kThreads * kLines));
-    const std::regex shape(R"(^\[\d\d:\d\d:\d\d\.\d{3}\] \[INFO\] thread (\d) line (\d+)$)");
+    std::istringstream in(logText());
     std::vector<int> next(kThreads, 0);
-    for (const auto& l : got) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(l, m, shape)) << l;
-        int t = std::stoi(m[1]);
-        EXPECT_EQ(std::stoi(m[2]), next[t]++) << "lines of one thread out of order";
+    int t = -1, i = -1;
+    for (std::string l; std::getline(in, l);) {
+        char more;
+        ASSERT_EQ(std::sscanf(l.c_str(), "[INFO] %d line %d%c", &t, &i, &more), 2) << l;
+        ASSERT_EQ(i, next.at(t)++) << "lines of one thread out of order";
     }
+    EXPECT_EQ(next, std::vector<int>(kThreads, kLines)) << "every line once";
 }
 
-TEST(LoggerFileTest, SystemReportNamesThePaths) {
-    TestHome home;
-    Logger::shared().logSystemInfo();
-    auto got = lines(readFile(Logger::logPath()));
-    ASSERT_EQ(got.size(), 6u);
-    EXPECT_EQ(got[0].substr(15, 13), "[INFO] macOS ");
-    EXPECT_EQ(got[3].substr(15), "[INFO] Support dir: " + home.supportDir());
-    EXPECT_EQ(got[4].substr(15), "[INFO] Prefix: " + home.supportDir() + "/prefix");
-    EXPECT_EQ(got[5].substr(15), "[INFO] Wine: " + home.supportDir() + "/wine/bin/wine");
+TEST(LoggerFileTest, PrefixAndRegistryReportsReadThePrefix) {
+    testsupport::TestHome home;
+    const std::string prefix = Constants::prefixPath(), dlls = prefix + "/drive_c/windows/system32/";
+    writeFile(dlls + "opengl32.dll", "MZ 64-bit..");
+    fs::create_directories(dlls + "libgallium_wgl.dll");  // there, but with no size to read
+    writeFile(dlls + "libz-1.dll", "");
+    writeFile(prefix + "/system.reg", "WINE REGISTRY Version 2\n");
+    Logger::shared().logPrefixState();
+    EXPECT_EQ(logText(),
+              "[INFO] Prefix exists: true\n[INFO] Steam exists: false\n[INFO]   system32/opengl32.dll: 11 bytes\n"
+              "[INFO]   system32/libgallium_wgl.dll: 0 bytes\n[INFO]   system32/libz-1.dll: 0 bytes\n"
+              "[WARN]   syswow64/opengl32.dll: MISSING\n[WARN]   syswow64/libgallium_wgl.dll: MISSING\n"
+              "[WARN]   syswow64/libz-1.dll: MISSING\n");
+    // The registry report lists the values of the overrides key only.
+    const std::string userReg = prefix + "/user.reg", o = "[INFO]   Override: ";
+    for (const auto& [text, want] : {
+             std::pair<std::string, std::string>{"", ""},  // no file
+             {"[DllOverrides]\n\"a\"=\"\xFF\"\n", ""},     // not text
+             {"[Software\\\\Wine] 1\n\"Version\"=\"win10\"\n", ""},
+             {"WINE REGISTRY Version 2\n[Software\\\\Wine\\\\Direct3D] 1\n\"renderer\"=\"gl\"\n\n"
+              "[Software\\\\Wine\\\\DllOverrides] 2\n#t=1\n\"opengl32\"=\"native\"\n\t \"libz-1\"=\"native\" \t\n\n"
+              "  [indented]=1\n[Software\\\\Wine\\\\X11 Driver] 3\n\"Decorated\"=\"N\"\n",
+              o + "#t=1\n" + o + "\"opengl32\"=\"native\"\n" + o + "\"libz-1\"=\"native\"\n" + o + "[indented]=1\n"},
+             {"[DllOverrides] 1\r\n\"a\"=\"n\"\r\n\"b\"=\"m\"", o + "\"a\"=\"n\"\n" + o + "\"b\"=\"m\"\n"},  // CRLF
+             {"[DllOverrides] 1\n\"a\"=\"n\"\n[App\\\\g.exe\\\\DllOverrides] 2\n\"b\"=\"b\"\n[Other] 3\n\"c\"=\"n\"",
+              o + "\"a\"=\"n\"\n" + o + "\"b\"=\"b\"\n"},  // a second overrides key continues the walk
+         }) {
+        fs::remove(userReg);
+        if (!text.empty()) writeFile(userReg, text);
+        writeFile(Logger::logPath(), "");
+        Logger::shared().logWineRegistryOverrides();
+        EXPECT_EQ(logText(), want) << text;
+    }
 }

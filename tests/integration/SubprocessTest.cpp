@@ -1,13 +1,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "platform/Subprocess.h"
@@ -15,216 +11,99 @@
 
 using platform::OutputMode;
 using platform::Subprocess;
-using platform::SubprocessSpec;
-using testsupport::testProgram;
+using Strings = std::vector<std::string>;
 
-namespace {
-
-SubprocessSpec argdump(std::vector<std::string> args, OutputMode mode = OutputMode::Pipe) {
-    SubprocessSpec s;
-    s.executable = testProgram("argdump");
-    s.arguments = std::move(args);
-    s.output = mode;
-    return s;
+static platform::SubprocessSpec sh(const std::string& script, OutputMode mode = OutputMode::Pipe) {
+    return {"/bin/sh", {"-c", script}, {}, mode};
+}
+static std::string output(const platform::SubprocessSpec& child) {
+    const auto r = Subprocess::run(child);
+    return r ? r->output : "(not started)";
 }
 
-// Parses argdump's "tag LEN:bytes\n" records.
-std::vector<std::pair<std::string, std::string>> parseDump(const std::string& text) {
-    std::vector<std::pair<std::string, std::string>> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t space = text.find(' ', pos);
-        size_t colon = text.find(':', space);
-        if (space == std::string::npos || colon == std::string::npos) break;
-        size_t len = std::stoul(text.substr(space + 1, colon - space - 1));
-        out.emplace_back(text.substr(pos, space - pos), text.substr(colon + 1, len));
-        pos = colon + 1 + len + 1;
-    }
-    return out;
-}
-
-std::vector<std::string> values(const std::vector<std::pair<std::string, std::string>>& dump, const std::string& tag) {
-    std::vector<std::string> v;
-    for (const auto& [t, value] : dump)
-        if (t == tag) v.push_back(value);
-    return v;
-}
-
-}  // namespace
-
-TEST(SubprocessTest, PassesArgumentsAndEnvironmentExactly) {
-    const std::vector<std::string> awkward = {
-        "",  "with blank", "\"quoted\" 'single'", "$HOME", "a;b && c | d", "line1\nline2", "\xC3\xBC\xE6\x97\xA5",
-        "*", "--",         "back\\slash",
-    };
-    auto s = argdump({"dump"});
-    s.arguments.insert(s.arguments.end(), awkward.begin(), awkward.end());
-    s.environment = {{"ONLY", "this one"}, {"WITH_EQUALS", "a=b"}, {"EMPTY", ""}};
-    std::string error;
-    auto r = Subprocess::run(s, &error);
-    ASSERT_TRUE(r) << error;
-    EXPECT_EQ(r->exit.status, 0);
-    auto dump = parseDump(r->output);
-    auto args = values(dump, "arg");
-    ASSERT_EQ(args.size(), awkward.size() + 2);
-    EXPECT_EQ(args[0], s.executable);
-    EXPECT_EQ(std::vector<std::string>(args.begin() + 2, args.end()), awkward);
-    auto env = values(dump, "env");
-    std::sort(env.begin(), env.end());
-    EXPECT_EQ(env, (std::vector<std::string>{"EMPTY=", "ONLY=this one", "WITH_EQUALS=a=b"}));
-    EXPECT_EQ(values(dump, "cwd").at(0), std::filesystem::current_path().string());
-}
-
-TEST(SubprocessTest, EmptyEnvironmentMeansNothingInherited) {
-    setenv("SHOULD_NOT_LEAK", "1", 1);
-    auto r = Subprocess::run(argdump({"dump"}));
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(values(parseDump(r->output), "env").empty());
-}
-
-TEST(SubprocessTest, ExitStatusesAndSignals) {
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        bool signaled;
-    } cases[] = {
-        {{"exit", "0"}, 0, false},  {{"exit", "3"}, 3, false},    {{"exit", "255"}, 255, false},
-        {{"signal", "9"}, 9, true}, {{"signal", "15"}, 15, true}, {{"signal", "6"}, 6, true},
-    };
-    for (const auto& c : cases) {
-        auto r = Subprocess::run(argdump(c.args, OutputMode::Null));
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->exit.status, c.status) << c.args[0] << " " << c.args[1];
-        EXPECT_EQ(r->exit.signaled, c.signaled) << c.args[0] << " " << c.args[1];
-    }
-}
-
-TEST(SubprocessTest, StartFailuresGiveThePlatformText) {
-    testsupport::TestHome home;
-    const std::string notExecutable = home.root() + "/plain.txt";
-    testsupport::writeFile(notExecutable, "#!/bin/sh\necho hi\n");
-    struct Case {
-        std::string path;
-        std::string wantText;
-    } cases[] = {
-        {home.root() + "/missing", "No such file or directory"},
-        {notExecutable, "Permission denied"},
-        {home.root(), "Permission denied"},
-        {notExecutable + "/below", "Not a directory"},
-        {"relative/path", "not absolute"},
-    };
-    for (const auto& c : cases) {
-        SubprocessSpec s;
-        s.executable = c.path;
-        auto started = Subprocess::start(s);
-        EXPECT_FALSE(started.process) << c.path;
-        EXPECT_NE(started.error.find(c.wantText), std::string::npos) << c.path << ": " << started.error;
-    }
-}
-
-TEST(SubprocessTest, DrainsLargeOutputWithoutStalling) {
-    auto r = Subprocess::run(argdump({"write", "64"}));
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->exit.status, 0);
-    EXPECT_EQ(r->output.size(), 64u << 20);
-}
-
-TEST(SubprocessTest, MergesStdoutAndStderrInWriteOrder) {
-    auto r = Subprocess::run(argdump({"interleave", "200"}));
-    ASSERT_TRUE(r);
-    std::ostringstream want;
-    for (int i = 0; i < 200; ++i) want << "line " << i << "\n";
-    EXPECT_EQ(r->output, want.str());
-}
-
-TEST(SubprocessTest, EndsWhenChildExitsEvenIfGrandchildHoldsThePipe) {
-    auto start = std::chrono::steady_clock::now();
-    auto r = Subprocess::run(argdump({"grandchild", "300"}));
-    auto elapsed = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->exit.status, 0);
-    // Generous bound: only catches the hang of waiting for EOF.
-    EXPECT_LT(elapsed, std::chrono::seconds(30));
-    int grandchild = 0;
-    ASSERT_EQ(std::sscanf(r->output.c_str(), "grandchild %d", &grandchild), 1) << r->output;
-    EXPECT_EQ(::kill(grandchild, 0), 0) << "grandchild should still be alive";
-    ::kill(grandchild, SIGKILL);
-}
-
-TEST(SubprocessTest, OutputModesRouteOutput) {
-    testsupport::TestHome home;
-    const std::string path = home.root() + "/out.log";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    auto s = argdump({"interleave", "4"}, OutputMode::File);
-    s.outputFd = fd;
-    auto r = Subprocess::run(s);
-    ::close(fd);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(testsupport::readFile(path), "line 0\nline 1\nline 2\nline 3\n");
-    EXPECT_EQ(r->output, "");
-
-    // Only the even lines go to stdout; the odd ones are stderr's and vanish.
-    auto stdoutOnly = Subprocess::run(argdump({"interleave", "4"}, OutputMode::PipeStdout));
-    ASSERT_TRUE(stdoutOnly);
-    EXPECT_EQ(stdoutOnly->output, "line 0\nline 2\n");
-
-    auto n = Subprocess::run(argdump({"interleave", "4"}, OutputMode::Null));
-    ASSERT_TRUE(n);
-    EXPECT_EQ(n->output, "");
-
-    auto missingFd = Subprocess::start(argdump({"exit", "0"}, OutputMode::File));
-    EXPECT_FALSE(missingFd.process);
-}
-
-TEST(SubprocessTest, ChildStartsWithCleanSignalsAndNoLeakedDescriptors) {
-    // Block and ignore signals here; the child must not inherit either.
+TEST(SubprocessTest, ChildGetsExactlyItsArgumentsAndEnvironment) {
+    // Nothing of the launcher's own leaks in: variables, blocked or ignored signals, descriptors.
+    ::setenv("SHOULD_NOT_LEAK", "1", 1);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
-    int leaked = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    auto sig = Subprocess::run(argdump({"signals"}));
-    auto fds = Subprocess::run(argdump({"fds"}));
-    ::close(leaked);
-    ASSERT_TRUE(sig && fds);
-    EXPECT_EQ(sig->output, "");
-    EXPECT_EQ(fds->output, "");
+    ::open("/dev/null", O_RDONLY);  // no close-on-exec
+    const platform::SubprocessSpec child{testsupport::testProgram("argdump"),
+                                         {"dump", "", "with blank", "\"q\" 's'", "$HOME", "a;b | c", "l1\nl2",
+                                          "\xC3\xBC\xE6\x97\xA5", "*", "back\\slash"},
+                                         {{"ONLY", "this one"}, {"WITH_EQUALS", "a=b"}, {"EMPTY", ""}},
+                                         OutputMode::Pipe};
+    Strings want = child.arguments;
+    want.insert(want.begin(), child.executable);
+    for (const auto& [name, value] : child.environment) want.push_back(name + "=" + value);
+    const std::string dump = output(child);
+    Strings got;
+    for (size_t pos = 0, end; (end = dump.find('\0', pos)) != std::string::npos; pos = end + 1)
+        got.push_back(dump.substr(pos, end - pos));
+    EXPECT_EQ(got, want);
 }
 
-TEST(SubprocessTest, TerminateCallbackAndRunningState) {
-    std::promise<platform::ExitStatus> exited;
-    std::atomic<std::thread::id> callbackThread;
-    auto started = Subprocess::start(argdump({"sleep", "60"}, OutputMode::Null), [&](platform::ExitStatus st) {
-        callbackThread = std::this_thread::get_id();
-        exited.set_value(st);
+TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
+    for (const auto& [script, status, signaled] :
+         {std::tuple{"exit 0", 0, false}, {"exit 255", 255, false}, {"kill -9 $$", 9, true}, {"kill -6 $$", 6, true}}) {
+        const auto r = Subprocess::run(sh(script, OutputMode::Null));
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->exit.status, status) << script;
+        EXPECT_EQ(r->exit.signaled, signaled) << script;
+    }
+    testsupport::TestHome home;
+    testsupport::writeFile(home.root() + "/plain.sh", "#!/bin/sh\necho hi\n");
+    for (const auto& [path, error] : {std::pair{home.root() + "/missing", "No such file or directory"},
+                                      {home.root() + "/plain.sh", "Permission denied"},  // no run bit
+                                      {home.root(), "Permission denied"},
+                                      {std::string("relative/path"), "not absolute"}}) {
+        const auto started = Subprocess::start({path, {}, {}, OutputMode::Null});
+        EXPECT_FALSE(started.process) << path;
+        EXPECT_NE(started.error.find(error), std::string::npos) << path << ": " << started.error;
+    }
+    EXPECT_FALSE(Subprocess::start(sh("exit 0", OutputMode::File)).process) << "File mode without a file";
+}
+
+TEST(SubprocessTest, OutputModesRouteAndDrainEverythingUntilTheChildExits) {
+    testsupport::TestHome home;
+    const std::string path = home.root() + "/out.log", script = "echo 0; echo 1 >&2; echo 2; echo 3 >&2";
+    auto toFile = sh(script, OutputMode::File);
+    toFile.outputFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    EXPECT_EQ(output(toFile), "");
+    ::close(toFile.outputFd);
+    EXPECT_EQ(testsupport::readFile(path), "0\n1\n2\n3\n");
+    EXPECT_EQ(output(sh(script)), "0\n1\n2\n3\n");
+    EXPECT_EQ(output(sh(script, OutputMode::PipeStdout)), "0\n2\n");
+    EXPECT_EQ(output(sh(script, OutputMode::Null)), "");
+    EXPECT_EQ(output(sh("/usr/bin/head -c 64M /dev/zero")), std::string(64u << 20, '\0')) << "beyond the pipe buffer";
+    // A grandchild holding the pipe must not keep the run from ending.
+    const auto start = std::chrono::steady_clock::now();
+    const std::string pid = output(sh("/bin/sleep 300 & echo $!"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // only catches the hang
+    ASSERT_NE(std::atoi(pid.c_str()), 0) << pid;
+    EXPECT_EQ(::kill(std::atoi(pid.c_str()), SIGKILL), 0) << "the grandchild was still alive";
+}
+
+TEST(SubprocessTest, TerminateReportsOnTheWatcherAndDroppingNeverKills) {
+    std::promise<std::pair<platform::ExitStatus, std::thread::id>> exited;
+    auto started = Subprocess::start(sh("exec /bin/sleep 60", OutputMode::Null), [&](platform::ExitStatus st) {
+        exited.set_value({st, std::this_thread::get_id()});
     });
     ASSERT_TRUE(started.process);
     auto& child = *started.process;
-    EXPECT_TRUE(child.isRunning());
-    EXPECT_FALSE(child.waitFor(0.1));
+    EXPECT_TRUE(child.isRunning() && !child.waitFor(0.1));
     child.terminate();
-    auto st = exited.get_future().get();
-    EXPECT_TRUE(st.signaled);
-    EXPECT_EQ(st.status, SIGTERM);
-    EXPECT_TRUE(callbackThread.load() != std::this_thread::get_id());
+    const auto [st, watcher] = exited.get_future().get();
+    EXPECT_TRUE(st.signaled && st.status == SIGTERM);
+    EXPECT_NE(watcher, std::this_thread::get_id());
     EXPECT_EQ(child.wait().status, SIGTERM);
     EXPECT_FALSE(child.isRunning());
-    child.terminate();  // already reaped: must not signal anything
-}
+    child.terminate();  // already reaped: must signal nothing
 
-TEST(SubprocessTest, DroppingTheHandleDoesNotKillTheChild) {
-    std::promise<int> exited;
-    pid_t pid;
-    {
-        auto started = Subprocess::start(argdump({"sleep", "0.5"}, OutputMode::Null),
-                                         [&](platform::ExitStatus st) { exited.set_value(st.status); });
-        ASSERT_TRUE(started.process);
-        pid = started.process->pid();
-    }
-    EXPECT_EQ(::kill(pid, 0), 0);
-    auto f = exited.get_future();
-    ASSERT_EQ(f.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    EXPECT_EQ(f.get(), 0);  // it ran to its natural end
+    std::promise<platform::ExitStatus> natural;
+    (void)Subprocess::start(sh("exec /bin/sleep 0.5", OutputMode::Null),
+                            [&](platform::ExitStatus s) { natural.set_value(s); });  // the handle is dropped at once
+    EXPECT_FALSE(natural.get_future().get().signaled) << "it ran to its natural end";
 }

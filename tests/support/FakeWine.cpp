@@ -3,9 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -19,39 +17,17 @@ namespace testsupport {
 
 namespace {
 
-std::string escapeValue(const std::string& value) {
-    std::string out;
-    for (unsigned char c : value) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+std::string binDir() {
+    return Constants::wineDir() + "/bin";
 }
 
-// Reads one "tag LEN:bytes\n" field; false at the record's "end" line.
-bool readField(std::istream& in, std::string& tag, std::string& value) {
-    if (!(in >> tag) || tag == "end") return false;
-    std::string length;
-    if (!std::getline(in, length, ':')) return false;
-    value.assign(std::stoul(length), '\0');
-    in.read(value.data(), static_cast<std::streamsize>(value.size()));
-    in.ignore(1);  // the line break
-    return true;
+std::string markerPath() {
+    return binDir() + "/fake-wineserver.alive";
 }
 
-// A pid from the fixture's list is ours only while its command line still
-// names the fixture's bin directory; anything else is a recycled pid. The
-// command line reads empty while a process is in the middle of exec, so an
-// empty one of a live process is read again.
+// A listed pid is ours only while its command line still names the bin
+// directory; anything else is a recycled pid. A process in the middle of exec
+// shows an empty command line for a moment, so that one is read again.
 bool isFixtureProcess(int pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
     for (int attempt = 0; attempt < 50; ++attempt) {
@@ -59,7 +35,7 @@ bool isFixtureProcess(int pid) {
         const auto close = stat.rfind(')');
         if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z') return false;
         const std::string cmdline = readFile(proc + "/cmdline");
-        if (!cmdline.empty()) return cmdline.rfind(FakeWine::binDir() + "/", 0) == 0;
+        if (!cmdline.empty()) return cmdline.rfind(binDir() + "/", 0) == 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
@@ -78,15 +54,10 @@ FakeWine::FakeWine() {
 }
 
 FakeWine::~FakeWine() {
-    killLeftovers();
-}
-
-std::string FakeWine::binDir() {
-    return Constants::wineDir() + "/bin";
-}
-
-std::string FakeWine::controlPath() const {
-    return binDir() + "/fake-wine.control";
+    for (int pid : livePids()) ::kill(pid, SIGKILL);
+    // Killed orphans are reaped by init; wait for that so none is seen alive later.
+    for (int i = 0; i < 100 && !livePids().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    setServerAlive(false);
 }
 
 void FakeWine::set(const std::string& key, const std::string& value) {
@@ -99,56 +70,43 @@ void FakeWine::unset(const std::string& key) {
     writeControl();
 }
 
-void FakeWine::configure(const std::map<std::string, std::string>& keys) {
-    control_ = keys;
+void FakeWine::configure(std::map<std::string, std::string> keys) {
+    control_ = std::move(keys);
     writeControl();
 }
 
 void FakeWine::writeControl() const {
-    std::string text = "# fake Wine control file, written by testsupport::FakeWine\n";
-    for (const auto& [key, value] : control_) text += key + "=" + escapeValue(value) + "\n";
-    // Replace atomically: a wine started by another thread never reads half a file.
-    const std::string tmp = controlPath() + ".tmp";
-    writeFile(tmp, text);
-    fs::rename(tmp, controlPath());
+    std::string text;
+    for (const auto& [key, value] : control_) text += fakeWineField(key, value);
+    // Replaced atomically: a wine started by another thread never reads half a file.
+    const std::string path = binDir() + "/fake-wine.control";
+    writeFile(path + ".tmp", text);
+    fs::rename(path + ".tmp", path);
 }
 
 std::vector<FakeWineCall> FakeWine::calls(const std::string& program) const {
     std::vector<FakeWineCall> out;
     std::istringstream in(readFile(binDir() + "/fake-wine.calls"));
-    for (std::string line; std::getline(in, line);) {
-        if (line != "call") continue;
+    while (in) {
         FakeWineCall call;
-        std::string tag, value;
-        while (readField(in, tag, value)) {
-            if (tag == "program") {
-                call.program = value;
-            } else if (tag == "arg") {
-                call.args.push_back(value);
-            } else if (tag == "cwd") {
-                call.cwd = value;
-            } else if (tag == "env") {
-                auto eq = value.find('=');
-                call.env[value.substr(0, eq)] = eq == std::string::npos ? "" : value.substr(eq + 1);
-            }
+        for (std::string tag, value; readFakeWineField(in, tag, value);) {
+            if (tag == "program") call.program = value;
+            if (tag == "arg") call.args.push_back(value);
+            if (const auto eq = value.find('='); tag == "env") call.env[value.substr(0, eq)] = value.substr(eq + 1);
         }
-        if (program.empty() || call.program == program) out.push_back(std::move(call));
+        if (!call.program.empty() && (program.empty() || call.program == program)) out.push_back(std::move(call));
     }
     return out;
 }
 
 bool FakeWine::serverAlive() const {
-    return fs::exists(binDir() + "/fake-wineserver.alive");
+    return fs::exists(markerPath());
 }
 
 void FakeWine::setServerAlive(bool alive, const std::string& prefix) {
-    const std::string marker = binDir() + "/fake-wineserver.alive";
-    if (alive) {
-        writeFile(marker, "0\n" + prefix + "\n");
-    } else {
-        std::error_code ec;
-        fs::remove(marker, ec);
-    }
+    std::error_code ec;
+    if (alive) writeFile(markerPath(), "0\n" + prefix + "\n");
+    if (!alive) fs::remove(markerPath(), ec);
 }
 
 std::vector<int> FakeWine::livePids() const {
@@ -158,15 +116,6 @@ std::vector<int> FakeWine::livePids() const {
         if (pid > 0 && isFixtureProcess(pid)) out.push_back(pid);
     }
     return out;
-}
-
-void FakeWine::killLeftovers() {
-    for (int pid : livePids()) ::kill(pid, SIGKILL);
-    // Killed orphans are reaped by init; give it a moment so a following
-    // livePids() sees them gone.
-    for (int i = 0; i < 100 && !livePids().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::error_code ec;
-    fs::remove(binDir() + "/fake-wineserver.alive", ec);
 }
 
 }  // namespace testsupport

@@ -1,25 +1,39 @@
 #pragma once
 
+#include <istream>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
+// The fixture's control and call files hold "tag LEN:bytes\n" fields, so a
+// value keeps any byte. Header-only: the fakewine program shares them.
+inline std::string fakeWineField(const std::string& tag, const std::string& value) {
+    return tag + " " + std::to_string(value.size()) + ":" + value + "\n";
+}
+// Reads one field; false at the end of the input or at an "end" line.
+inline bool readFakeWineField(std::istream& in, std::string& tag, std::string& value) {
+    std::string length;
+    if (!(in >> tag) || tag == "end" || !std::getline(in, length, ':')) return false;
+    value.assign(std::stoul(length), '\0');
+    in.read(value.data(), static_cast<std::streamsize>(value.size()));
+    in.ignore(1);  // the line break
+    return true;
+}
+
 // One recorded invocation of the fake wine or wineserver.
 struct FakeWineCall {
     std::string program;  // "wine" or "wineserver"
     std::vector<std::string> args;
     std::map<std::string, std::string> env;
-    std::string cwd;
 };
 
 // Test fixture for the launcher's Wine runtime: installs the fakewine helper
 // program as Constants::wineBin() and Constants::wineserver() and drives it
-// through its control file (see tests/support/README.md for the keys).
-// Construct a TestHome first. The destructor ends every process the fixture
-// left behind (fake servers, children holding stdout); TestHome removes the
-// files.
+// through its control file (keys in tests/support/README.md). Construct a
+// TestHome first. The destructor kills every process the fixture left behind
+// (fake servers, children holding stdout); TestHome removes the files.
 class FakeWine {
 public:
     FakeWine();
@@ -27,17 +41,12 @@ public:
     FakeWine(const FakeWine&) = delete;
     FakeWine& operator=(const FakeWine&) = delete;
 
-    // The bin directory holding wine, wineserver and the fixture's files.
-    static std::string binDir();
-    std::string controlPath() const;
-
-    // Sets one control key ("wineboot.exit", "run.steam", ...). The value is
-    // taken as raw bytes: line breaks and invalid UTF-8 survive.
+    // Sets one control key ("wineboot.exit", "run.steam", ...) to raw bytes.
     void set(const std::string& key, const std::string& value);
     void set(const std::string& key, int value) { set(key, std::to_string(value)); }
     void unset(const std::string& key);
     // Replaces every key at once; configure({}) restores the defaults.
-    void configure(const std::map<std::string, std::string>& keys);
+    void configure(std::map<std::string, std::string> keys);
 
     // Every invocation so far, oldest first; calls("wine") keeps one program.
     std::vector<FakeWineCall> calls(const std::string& program = "") const;
@@ -47,8 +56,6 @@ public:
     bool serverAlive() const;
     void setServerAlive(bool alive, const std::string& prefix = "");
 
-    // Ends every process the fixture started, now.
-    void killLeftovers();
     // Pids of fixture processes still alive.
     std::vector<int> livePids() const;
 

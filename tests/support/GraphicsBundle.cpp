@@ -13,10 +13,7 @@ namespace {
 
 std::string quoted(const std::string& text) {
     std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out.push_back('\\');
-        out.push_back(c);
-    }
+    for (char c : text) out += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
     return out + "\"";
 }
 
@@ -24,11 +21,10 @@ std::string quoted(const std::string& text) {
 
 GraphicsBundle::GraphicsBundle(std::string bundleDir) : dir_(std::move(bundleDir)) {
     const std::string built = FERROWICK_BUNDLE_DIR;
-    for (const char* folder : {"mesa-x86_64", "mesa-i686"}) {
-        fs::copy(built + "/" + folder, dir_ + "/" + folder,
+    for (const std::string item : {"mesa-x86_64", "mesa-i686", "runtime.lock"}) {
+        fs::copy(built + "/" + item, dir_ + "/" + item,
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     }
-    fs::copy_file(built + "/runtime.lock", dir_ + "/runtime.lock", fs::copy_options::overwrite_existing);
     auto decoded = RuntimeManifest::decode(readFile(dir_ + "/runtime.lock"));
     if (!decoded) throw std::runtime_error("the built bundle's runtime.lock does not decode");
     manifest_ = std::move(*decoded);
@@ -38,31 +34,24 @@ void GraphicsBundle::writeManifest(const RuntimeManifest& manifest) const {
     writeFile(dir_ + "/runtime.lock", encodeManifest(manifest));
 }
 
-std::string encodeManifest(const RuntimeManifest& manifest) {
-    std::string out = "{\"schema_version\": " + std::to_string(manifest.schema_version) +
-                      ", \"product_version\": " + quoted(manifest.product_version) + ", \"artifacts\": [";
-    for (size_t i = 0; i < manifest.artifacts.size(); ++i) {
-        const auto& a = manifest.artifacts[i];
-        out += (i ? ", " : "") + std::string("{\"path\": ") + quoted(a.path) + ", \"arch\": " + quoted(a.arch) +
+std::string encodeManifest(const RuntimeManifest& m) {
+    std::string out = "{\"schema_version\": " + std::to_string(m.schema_version) +
+                      ", \"product_version\": " + quoted(m.product_version) + ", \"artifacts\": [";
+    for (size_t i = 0; i < m.artifacts.size(); ++i) {
+        const auto& a = m.artifacts[i];
+        out += (i ? ", {\"path\": " : "{\"path\": ") + quoted(a.path) + ", \"arch\": " + quoted(a.arch) +
                ", \"sha256\": " + quoted(a.sha256) + "}";
     }
     out += "]";
-    if (manifest.constraints) {
-        out += ", \"constraints\": {";
-        std::string sep;
-        if (manifest.constraints->min_macos) {
-            out += "\"min_macos\": " + quoted(*manifest.constraints->min_macos);
-            sep = ", ";
-        }
-        if (manifest.constraints->supported_cpu) {
-            out += sep + "\"supported_cpu\": [";
-            const auto& cpus = *manifest.constraints->supported_cpu;
-            for (size_t i = 0; i < cpus.size(); ++i) out += (i ? ", " : "") + quoted(cpus[i]);
-            out += "]";
-        }
-        out += "}";
+    if (!m.constraints) return out + "}";
+    std::string fields;
+    if (m.constraints->min_macos) fields = "\"min_macos\": " + quoted(*m.constraints->min_macos);
+    if (const auto& cpus = m.constraints->supported_cpu) {
+        fields += (fields.empty() ? "" : ", ") + std::string("\"supported_cpu\": [");
+        for (size_t i = 0; i < cpus->size(); ++i) fields += (i ? ", " : "") + quoted((*cpus)[i]);
+        fields += "]";
     }
-    return out + "}";
+    return out + ", \"constraints\": {" + fields + "}}";
 }
 
 }  // namespace testsupport

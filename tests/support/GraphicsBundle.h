@@ -1,25 +1,21 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "runtime/RuntimeManifest.h"
 
 namespace testsupport {
 
-// The graphics DLLs of the build's staged bundle, copied into a test's own
-// bundle directory so tests may damage them freely.
+// The graphics DLLs and runtime.lock of the build's staged bundle, copied
+// into a test's own bundle directory so tests may damage them freely.
 class GraphicsBundle {
 public:
-    // Copies mesa-x86_64/, mesa-i686/ and runtime.lock from the built bundle.
     explicit GraphicsBundle(std::string bundleDir);
 
-    const std::string& dir() const { return dir_; }
-    // The manifest as staged (decoded), in file order.
+    // The manifest as staged, in file order.
     const RuntimeManifest& manifest() const { return manifest_; }
     std::string fileOf(const ArtifactEntry& artifact) const { return dir_ + "/" + artifact.path; }
-
-    // Replaces runtime.lock with `manifest`, encoded as JSON.
+    // Replaces runtime.lock with `manifest`.
     void writeManifest(const RuntimeManifest& manifest) const;
 
 private:

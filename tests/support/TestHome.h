@@ -4,9 +4,8 @@
 
 namespace testsupport {
 
-// A private HOME, TMPDIR and bundle directory for one test process. The home
-// path holds a blank and non-ASCII letters on purpose, so every test also
-// checks that paths are passed through untouched. Removed on destruction.
+// A private HOME, TMPDIR and bundle directory for one test process, removed on destruction. The home
+// path holds a blank and non-ASCII letters, so every test checks that paths pass through untouched.
 class TestHome {
 public:
     TestHome();
@@ -18,21 +17,14 @@ public:
     const std::string& home() const { return home_; }
     const std::string& tmp() const { return tmp_; }        // ends without "/"
     const std::string& bundle() const { return bundle_; }  // the resource directory
-    // HOME + "/Library/Application Support/Ferrowick" (not created).
-    std::string supportDir() const;
+    std::string supportDir() const { return home_ + "/Library/Application Support/Ferrowick"; }  // not created
 
 private:
-    std::string root_;
-    std::string home_;
-    std::string tmp_;
-    std::string bundle_;
+    std::string root_, home_, tmp_, bundle_;
 };
 
-// Path of a helper program built with the tests.
-std::string testProgram(const std::string& name);
-// Whole file as bytes; "" when missing.
-std::string readFile(const std::string& path);
-// Writes (replacing) a file, creating parent directories.
-void writeFile(const std::string& path, const std::string& contents);
+std::string testProgram(const std::string& name);                      // a helper program built with the tests
+std::string readFile(const std::string& path);                         // "" when missing
+void writeFile(const std::string& path, const std::string& contents);  // replaces; creates parent directories
 
 }  // namespace testsupport

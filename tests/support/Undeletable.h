@@ -4,10 +4,10 @@
 
 namespace testsupport {
 
-// Makes one existing file impossible to remove, even for root, for the
-// object's lifetime: the file system's immutable flag where it has one,
-// else a read-only parent directory (which stops everyone but root).
-// active() tells whether the pin holds here; tests skip when it does not.
+// Makes one existing file or directory impossible to remove for the object's
+// lifetime: the file system's immutable flag (which stops even root) where it
+// takes, else, for anyone but root, a read-only parent directory. active()
+// tells whether the pin holds; tests skip when it does not.
 class Undeletable {
 public:
     explicit Undeletable(std::string path);
@@ -15,14 +15,12 @@ public:
     Undeletable(const Undeletable&) = delete;
     Undeletable& operator=(const Undeletable&) = delete;
 
-    bool active() const { return active_; }
+    bool active() const { return immutable_ || readOnlyParent_; }
 
 private:
-    void release();
     std::string path_;
     bool immutable_ = false;
     bool readOnlyParent_ = false;
-    bool active_ = false;
 };
 
 }  // namespace testsupport

@@ -1,155 +1,70 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "wine/PrefixRepair.h"
 
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-
 namespace {
 
-struct FakeRepairServices : PrefixRepair::Services {
-    std::vector<std::string> calls;
-    std::optional<std::string> backup = "/prefix.backup.1700000000";
-    bool createOK = true;
-    bool deployOK = true;
-    bool restoreOK = true;
+const std::string kBackup = "/prefix.backup.1700000000";
 
-    void killAll() override { calls.push_back("killAll"); }
-    std::optional<std::string> backupPrefix() override { return calls.push_back("backupPrefix"), backup; }
+// Services whose steps succeed unless their letter is in `fails`: B (no
+// backup), C (creation), D (deployment), R (restore). Calls are recorded.
+struct RecordingServices : PrefixRepair::Services {
+    std::string fails, calls;
+    bool ok(char step, const std::string& call) { return calls += call + " ", fails.find(step) == std::string::npos; }
+
+    void killAll() override { calls += "kill "; }
+    std::optional<std::string> backupPrefix() override {
+        return ok('B', "backup") ? std::optional(kBackup) : std::nullopt;
+    }
     bool createPrefix(const PrefixRepair::StatusCallback& status) override {
-        calls.push_back("createPrefix");
         status("Creating Wine prefix...");
-        return createOK;
+        return ok('C', "create");
     }
     bool deployMesaDLLs(const PrefixRepair::StatusCallback& status) override {
-        calls.push_back("deployMesaDLLs");
         status("Copying graphics components...");
-        return deployOK;
+        return ok('D', "deploy");
     }
-    bool restoreBackup(const std::string& path) override { return calls.push_back("restoreBackup " + path), restoreOK; }
-    void deleteBackup(const std::string& path) override { calls.push_back("deleteBackup " + path); }
-};
-
-struct Recorded {
-    std::vector<std::string> screens;
-    std::vector<std::string> errors;  // ERROR log lines, showError's included
-    PrefixRepair::Hooks hooks() {
-        PrefixRepair::Hooks h;
-        h.log = [this](const std::string& level, const std::string& m) {
-            if (level == "ERROR") errors.push_back(m);
-        };
-        h.showLoading = [this](const std::string& m) { screens.push_back("loading " + m); };
-        h.showStep1 = [this] { screens.push_back("step1"); };
-        h.showError = [this](const std::string& m) {
-            errors.push_back(m);
-            screens.push_back("error " + m);
-        };
-        return h;
-    }
+    bool restoreBackup(const std::string& path) override { return ok('R', "restore:" + path); }
+    void deleteBackup(const std::string& path) override { calls += "delete:" + path + " "; }
 };
 
 TEST(PrefixRepairTest, OutcomesByWhatFailed) {
-    const std::string backup = "/prefix.backup.1700000000";
-    struct Case {
-        const char* name;
-        bool hasBackup, createOK, deployOK, restoreOK;
-        PrefixRepair::Result result;
-        std::vector<std::string> tail;  // the calls after the backup
-        std::string lastScreen;
+    using R = PrefixRepair::Result;
+    const std::string b = kBackup;
+    const struct {
+        std::string fails;
+        R result;
+        std::string calls;  // after kill and backup
+        std::string last;   // the last screen
+    } cases[] = {
+        {"", R::rebuilt, "create deploy delete:" + b + " ", "step1"},
+        {"B", R::rebuilt, "create deploy ", "step1"},
+        {"C", R::restored, "create restore:" + b + " ", PrefixRepair::kRestored},
+        {"D", R::restored, "create deploy restore:" + b + " ", PrefixRepair::kRestored},
+        // The backup is then the user's only copy: named, kept, and never called restored.
+        {"CR", R::restoreFailed, "create restore:" + b + " ", PrefixRepair::kNotRestored},
+        {"BC", R::noBackup, "create ", PrefixRepair::kNoBackup},
     };
-    const std::vector<Case> cases = {
-        {"rebuilt",
-         true,
-         true,
-         true,
-         true,
-         PrefixRepair::Result::rebuilt,
-         {"createPrefix", "deployMesaDLLs", "deleteBackup " + backup},
-         "step1"},
-        {"rebuilt without old prefix",
-         false,
-         true,
-         true,
-         true,
-         PrefixRepair::Result::rebuilt,
-         {"createPrefix", "deployMesaDLLs"},
-         "step1"},
-        {"creation fails, restored",
-         true,
-         false,
-         true,
-         true,
-         PrefixRepair::Result::restored,
-         {"createPrefix", "restoreBackup " + backup},
-         std::string("error ") + PrefixRepair::kRestored},
-        {"deployment fails, restored",
-         true,
-         true,
-         false,
-         true,
-         PrefixRepair::Result::restored,
-         {"createPrefix", "deployMesaDLLs", "restoreBackup " + backup},
-         std::string("error ") + PrefixRepair::kRestored},
-        {"creation fails, restore fails",
-         true,
-         false,
-         true,
-         false,
-         PrefixRepair::Result::restoreFailed,
-         {"createPrefix", "restoreBackup " + backup},
-         std::string("error ") + PrefixRepair::kNotRestored},
-        {"creation fails, nothing to restore",
-         false,
-         false,
-         true,
-         true,
-         PrefixRepair::Result::noBackup,
-         {"createPrefix"},
-         std::string("error ") + PrefixRepair::kNoBackup},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeRepairServices services;
-        if (!c.hasBackup) services.backup.reset();
-        services.createOK = c.createOK;
-        services.deployOK = c.deployOK;
-        services.restoreOK = c.restoreOK;
-        Recorded recorded;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fails);
+        RecordingServices services;
+        services.fails = c.fails;
+        std::vector<std::string> screens, logged;
+        PrefixRepair::Hooks hooks;
+        hooks.log = [&](const std::string& level, const std::string& m) { logged.push_back(level + " " + m); };
+        hooks.showLoading = [&](const std::string& m) { screens.push_back(m); };
+        hooks.showStep1 = [&] { screens.push_back("step1"); };
+        hooks.showError = [&](const std::string& m) { screens.push_back(m); };
 
-        EXPECT_EQ(PrefixRepair::run(services, recorded.hooks(), std::chrono::milliseconds(0)), c.result);
-
-        std::vector<std::string> expected{"killAll", "backupPrefix"};
-        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
-        EXPECT_THAT(services.calls, ElementsAreArray(expected));
-        ASSERT_FALSE(recorded.screens.empty());
-        EXPECT_EQ(recorded.screens.front(), std::string("loading ") + PrefixRepair::kRepairing);
-        EXPECT_EQ(recorded.screens.back(), c.lastScreen);
+        EXPECT_EQ(PrefixRepair::run(services, hooks, std::chrono::milliseconds(0)), c.result);
+        EXPECT_EQ(services.calls, "kill backup " + c.calls);
+        std::vector<std::string> expected = {"Repairing installation...", "Creating Wine prefix..."};
+        if (c.fails.find('C') == std::string::npos) expected.push_back("Copying graphics components...");
+        expected.push_back(c.last);
+        EXPECT_EQ(screens, expected);
+        const std::string kept = "ERROR " + std::string(PrefixRepair::kBackupKeptAt) + b;
+        EXPECT_EQ(logged, c.result == R::restoreFailed ? std::vector{kept} : std::vector<std::string>{});
     }
-}
-
-TEST(PrefixRepairTest, FailedRestoreNamesAndKeepsTheBackup) {
-    FakeRepairServices services;
-    services.createOK = false;
-    services.restoreOK = false;
-    Recorded recorded;
-    (void)PrefixRepair::run(services, recorded.hooks(), std::chrono::milliseconds(0));
-
-    EXPECT_THAT(recorded.errors,
-                ElementsAre(std::string(PrefixRepair::kBackupKeptAt) + *services.backup, PrefixRepair::kNotRestored));
-    for (const auto& call : services.calls) EXPECT_NE(call.rfind("deleteBackup", 0), 0u) << call;
-    EXPECT_THAT(recorded.screens, testing::Not(testing::Contains(std::string("error ") + PrefixRepair::kRestored)));
-}
-
-TEST(PrefixRepairTest, StatusLinesOfBothStepsReachTheScreen) {
-    FakeRepairServices services;
-    Recorded recorded;
-    (void)PrefixRepair::run(services, recorded.hooks(), std::chrono::milliseconds(0));
-    EXPECT_THAT(recorded.screens, ElementsAre("loading Repairing installation...", "loading Creating Wine prefix...",
-                                              "loading Copying graphics components...", "step1"));
 }
 
 }  // namespace

@@ -1,29 +1,29 @@
 // Test fixture standing in for the launcher's private Wine runtime, which
 // cannot run here. testsupport::FakeWine copies this one program to both
-// <wineDir>/bin/wine and <wineDir>/bin/wineserver; it tells the two roles apart
-// by the name it was started under. The child environment is sanitised, so it
-// takes its instructions from "fake-wine.control" beside itself and records
+// <wineDir>/bin/wine and <wineDir>/bin/wineserver; it tells the roles apart by
+// the name it was started under. The child environment is sanitised, so it
+// reads its instructions from "fake-wine.control" beside itself and records
 // every invocation in "fake-wine.calls" there. See tests/support/README.md.
+#include "../FakeWine.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 extern char** environ;
 
 namespace {
@@ -31,87 +31,19 @@ namespace {
 std::string gDir;  // the bin directory holding the fixture and its files
 std::map<std::string, std::string> gControl;
 
-std::string unescape(const std::string& in) {
-    std::string out;
-    for (size_t i = 0; i < in.size(); ++i) {
-        if (in[i] != '\\' || i + 1 == in.size()) {
-            out += in[i];
-            continue;
-        }
-        char c = in[++i];
-        if (c == 'n') {
-            out += '\n';
-        } else if (c == 'r') {
-            out += '\r';
-        } else if (c == 't') {
-            out += '\t';
-        } else if (c == 'x' && i + 2 < in.size()) {
-            out += static_cast<char>(std::strtol(in.substr(i + 1, 2).c_str(), nullptr, 16));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-void loadControl() {
-    std::ifstream in(gDir + "/fake-wine.control", std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        auto eq = line.find('=');
-        if (eq != std::string::npos) gControl[line.substr(0, eq)] = unescape(line.substr(eq + 1));
-    }
-}
-
 std::string get(const std::string& key, const std::string& fallback = "") {
     auto it = gControl.find(key);
     return it == gControl.end() ? fallback : it->second;
 }
-int getInt(const std::string& key, int fallback) {
-    auto it = gControl.find(key);
-    return it == gControl.end() ? fallback : std::atoi(it->second.c_str());
+double number(const std::string& key, double fallback = 0) {
+    return std::atof(get(key, std::to_string(fallback)).c_str());
 }
 
-// Appends one whole record with a single write, so concurrent invocations
-// never interleave inside a record.
-void appendFile(const std::string& path, const std::string& text) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    (void)!::write(fd, text.data(), text.size());
-    ::close(fd);
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-void field(std::string& rec, const char* tag, const std::string& value) {
-    rec += std::string(tag) + " " + std::to_string(value.size()) + ":" + value + "\n";
-}
-
-void recordCall(const std::string& program, int argc, char** argv) {
-    std::string rec = "call\n";
-    field(rec, "program", program);
-    for (int i = 1; i < argc; ++i) field(rec, "arg", argv[i]);
-    for (char** e = environ; *e; ++e) field(rec, "env", *e);
-    char cwd[4096];
-    field(rec, "cwd", ::getcwd(cwd, sizeof cwd) ? cwd : "");
-    rec += "end\n";
-    appendFile(gDir + "/fake-wine.calls", rec);
-}
-
-void rememberPid(pid_t pid) {
-    appendFile(gDir + "/fake-wine.pids", std::to_string(pid) + "\n");
-}
-
-std::string prefixFromEnv() {
-    const char* p = std::getenv("WINEPREFIX");
-    if (p && *p) return p;
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.wine";
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+void nap() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 std::string readText(const std::string& path) {
@@ -121,320 +53,243 @@ std::string readText(const std::string& path) {
     return out.str();
 }
 
-// ---- server state -------------------------------------------------------
-// "fake-wineserver.alive" holds "<pid>\n<prefix>\n"; pid 0 means the state was
-// set by the test without a process. An empty prefix matches every prefix.
-
-std::string markerPath() {
-    return gDir + "/fake-wineserver.alive";
-}
-
-bool readMarker(long& pid, std::string& prefix) {
-    std::ifstream in(markerPath());
-    if (!in) return false;
-    std::string pidText;
-    std::getline(in, pidText);
-    std::getline(in, prefix);
-    pid = std::atol(pidText.c_str());
-    return true;
-}
-
-bool serverAliveFor(const std::string& prefix) {
-    long pid = 0;
-    std::string owner;
-    if (!readMarker(pid, owner)) return false;
-    return owner.empty() || owner == prefix;
-}
-
-void startServer(const std::string& prefix) {
-    if (serverAliveFor(prefix)) return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        // Keeps the inherited stdout and stderr open, as Wine's server does.
-        std::string exe = gDir + "/wineserver";
-        ::execl(exe.c_str(), exe.c_str(), "--fake-serve", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (pid < 0) return;
-    rememberPid(pid);
-    std::string tmp = markerPath() + ".tmp";
-    writeText(tmp, std::to_string(pid) + "\n" + prefix + "\n");
-    ::rename(tmp.c_str(), markerPath().c_str());
-}
-
-// The fake server process: lives while the marker names it, at most
-// server.lifetime seconds, so a forgotten server never outlives a test run.
-int serve() {
-    const auto start = std::chrono::steady_clock::now();
-    const double lifetime = std::atof(get("server.lifetime", "60").c_str());
-    const long self = ::getpid();
-    bool claimed = false;
-    for (;;) {
-        long pid = 0;
-        std::string prefix;
-        bool present = readMarker(pid, prefix);
-        if (present && pid == self) claimed = true;
-        if (claimed && (!present || pid != self)) return 0;
-        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (!claimed && elapsed > 2.0) return 0;
-        if (elapsed > lifetime) {
-            if (claimed) ::unlink(markerPath().c_str());
-            return 0;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-int wineserverMain(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "--fake-serve") return serve();
-    recordCall("wineserver", argc, argv);
-    const std::string prefix = prefixFromEnv();
-    const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "-w") {
-        const double limit = std::atof(get("wineserver.wait_limit", "120").c_str());
-        const auto start = std::chrono::steady_clock::now();
-        while (serverAliveFor(prefix) &&
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < limit) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return getInt("wineserver.exit", 0);
-    }
-    if (mode == "-k") {
-        long pid = 0;
-        std::string owner;
-        if (readMarker(pid, owner) && (owner.empty() || owner == prefix)) {
-            ::unlink(markerPath().c_str());
-            if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
-        }
-        return getInt("wineserver.exit", 0);
-    }
-    return getInt("wineserver.exit", 0);
-}
-
-// ---- registry -----------------------------------------------------------
-
-std::string escapeRegString(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-std::string escapeKey(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        out += c;
-        if (c == '\\') out += '\\';
-    }
-    return out;
-}
-
-std::string registryHeader(bool machine) {
-    return std::string("WINE REGISTRY Version 2\n;; All keys relative to ") +
-           (machine ? "\\\\Machine" : "\\\\User\\\\S-1-5-21-0-0-0-1000") + "\n\n#arch=win64\n";
-}
-
-// Sets one value in Wine's text registry format, replacing an existing value
-// of the same name in the same key.
-void setRegistryValue(const std::string& file, bool machine, const std::string& key, const std::string& line,
-                      const std::string& valueName) {
-    std::string text = readText(file);
-    if (text.empty()) text = registryHeader(machine);
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-
-    const std::string section = "[" + escapeKey(key) + "]";
-    const std::string valuePrefix = "\"" + escapeRegString(valueName) + "\"=";
-    size_t start = lines.size();
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].rfind(section, 0) == 0) start = i;
-    }
-    if (start == lines.size()) {
-        lines.push_back("");
-        lines.push_back(section + " " + std::to_string(std::time(nullptr)));
-        lines.push_back("#time=1d0000000000000");
-        lines.push_back(line);
-    } else {
-        size_t end = start + 1;
-        while (end < lines.size() && !lines[end].empty() && lines[end][0] != '[') ++end;
-        bool replaced = false;
-        for (size_t i = start + 1; i < end; ++i) {
-            if (lines[i].rfind(valuePrefix, 0) == 0) {
-                lines[i] = line;
-                replaced = true;
-            }
-        }
-        if (!replaced) lines.insert(lines.begin() + static_cast<long>(end), line);
-    }
-    std::string out;
-    for (const auto& l : lines) out += l + "\n";
-    writeText(file, out);
-}
-
-int regAdd(int argc, char** argv) {
-    if (argc < 4 || std::string(argv[2]) != "add") return 1;
-    std::string key = argv[3], name, type = "REG_SZ", data;
-    for (int i = 4; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "/v" && i + 1 < argc)
-            name = argv[++i];
-        else if (a == "/t" && i + 1 < argc)
-            type = argv[++i];
-        else if (a == "/d" && i + 1 < argc)
-            data = argv[++i];
-    }
-    bool machine = false;
-    for (const char* root : {"HKEY_LOCAL_MACHINE\\", "HKLM\\"}) {
-        if (key.rfind(root, 0) == 0) {
-            key = key.substr(std::strlen(root));
-            machine = true;
-        }
-    }
-    for (const char* root : {"HKEY_CURRENT_USER\\", "HKCU\\"}) {
-        if (key.rfind(root, 0) == 0) key = key.substr(std::strlen(root));
-    }
-    std::string line = "\"" + escapeRegString(name) + "\"=";
-    if (type == "REG_DWORD") {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "%08lx", std::strtoul(data.c_str(), nullptr, 0));
-        line += std::string("dword:") + hex;
-    } else {
-        line += "\"" + escapeRegString(data) + "\"";
-    }
-    const std::string prefix = prefixFromEnv();
-    setRegistryValue(prefix + (machine ? "/system.reg" : "/user.reg"), machine, key, line, name);
-    return 0;
-}
-
-// ---- commands -----------------------------------------------------------
-
-void wineboot() {
-    const std::string prefix = prefixFromEnv();
+void writeText(const std::string& path, const std::string& text) {
     std::error_code ec;
-    fs::create_directories(prefix + "/drive_c/windows/system32", ec);
-    fs::create_directories(prefix + "/drive_c/windows/syswow64", ec);
-    if (!fs::exists(prefix + "/user.reg")) writeText(prefix + "/user.reg", registryHeader(false));
-    if (get("wineboot.create", "all") != "noreg" && !fs::exists(prefix + "/system.reg")) {
-        writeText(prefix + "/system.reg", registryHeader(true));
-    }
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 void writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         done += static_cast<size_t>(n);
     }
 }
 
-// The behaviour common to every command: output, helpers left behind,
-// delay, and how the process ends.
+// One whole record per write, so concurrent invocations never interleave.
+void appendFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    writeAll(fd, text);
+    ::close(fd);
+}
+
+void rememberPid(pid_t pid) {
+    appendFile(gDir + "/fake-wine.pids", std::to_string(pid) + "\n");
+}
+
+void recordCall(const std::string& program, int argc, char** argv) {
+    std::string record = testsupport::fakeWineField("program", program);
+    for (int i = 1; i < argc; ++i) record += testsupport::fakeWineField("arg", argv[i]);
+    for (char** e = environ; *e; ++e) record += testsupport::fakeWineField("env", *e);
+    appendFile(gDir + "/fake-wine.calls", record + "end\n");
+}
+
+std::string prefix() {
+    const char* p = std::getenv("WINEPREFIX");
+    const char* home = std::getenv("HOME");
+    return p && *p ? p : std::string(home ? home : "") + "/.wine";
+}
+
+// ---- server state -------------------------------------------------------
+// "fake-wineserver.alive" holds "<pid>\n<prefix>\n"; pid 0 means a test set
+// it without a process, and an empty prefix matches every prefix.
+
+std::string markerPath() {
+    return gDir + "/fake-wineserver.alive";
+}
+
+bool readMarker(long& pid, std::string& owner) {
+    std::ifstream in(markerPath());
+    std::string pidText;
+    if (!in || !std::getline(in, pidText)) return false;
+    std::getline(in, owner);
+    pid = std::atol(pidText.c_str());
+    return true;
+}
+
+bool serverAliveFor(const std::string& p) {
+    long pid = 0;
+    std::string owner;
+    return readMarker(pid, owner) && (owner.empty() || owner == p);
+}
+
+// Removes the state of `p`'s server and terminates its process; `anyOwner`
+// lets a state without a prefix match too.
+void endServer(const std::string& p, bool anyOwner) {
+    long pid = 0;
+    std::string owner;
+    if (!readMarker(pid, owner) || !(owner == p || (anyOwner && owner.empty()))) return;
+    ::unlink(markerPath().c_str());
+    if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
+}
+
+// Starts a fake server that inherits stdout and stderr, as Wine's does.
+void startServer(const std::string& p) {
+    if (serverAliveFor(p)) return;
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string exe = gDir + "/wineserver";
+        ::execl(exe.c_str(), exe.c_str(), "--fake-serve", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (pid < 0) return;
+    rememberPid(pid);
+    writeText(markerPath() + ".tmp", std::to_string(pid) + "\n" + p + "\n");
+    ::rename((markerPath() + ".tmp").c_str(), markerPath().c_str());
+}
+
+// The fake server process: lives while the state names it, at most
+// server.lifetime seconds, so a forgotten server never outlives a test run.
+int serve() {
+    const auto start = Clock::now();
+    const long self = ::getpid();
+    for (bool claimed = false;;) {
+        long pid = 0;
+        std::string owner;
+        const bool present = readMarker(pid, owner);
+        if (present && pid == self) claimed = true;
+        if (claimed && (!present || pid != self)) return 0;
+        if (!claimed && secondsSince(start) > 2.0) return 0;
+        if (secondsSince(start) > number("server.lifetime", 60)) {
+            if (claimed) ::unlink(markerPath().c_str());
+            return 0;
+        }
+        nap();
+    }
+}
+
+int wineserverMain(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--fake-serve") return serve();
+    recordCall("wineserver", argc, argv);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const auto start = Clock::now();
+    while (mode == "-w" && serverAliveFor(prefix()) && secondsSince(start) < 120) nap();
+    if (mode == "-k") endServer(prefix(), true);
+    return 0;
+}
+
+// ---- commands -----------------------------------------------------------
+
+std::string regEscaped(const std::string& s) {
+    std::string out;
+    for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
+    return out;
+}
+
+std::string registryHeader(const std::string& root) {
+    return "WINE REGISTRY Version 2\n;; All keys relative to " + root + "\n\n#arch=win64\n";
+}
+
+// "reg add KEY /v NAME [/t REG_DWORD] /d DATA /f" into user.reg in Wine's
+// text format; a value of the same name in the same key is replaced.
+int regAdd(int argc, char** argv) {
+    if (argc < 4 || std::string(argv[2]) != "add") return 1;
+    std::map<std::string, std::string> option{{"/t", "REG_SZ"}};
+    for (int i = 4; i + 1 < argc; i += 2) option[argv[i]] = argv[i + 1];
+    std::string key = argv[3];
+    for (const std::string root : {"HKEY_CURRENT_USER\\", "HKCU\\"}) {
+        if (key.rfind(root, 0) == 0) key.erase(0, root.size());
+    }
+    char dword[32];
+    std::snprintf(dword, sizeof dword, "dword:%08lx", std::strtoul(option["/d"].c_str(), nullptr, 0));
+    const std::string name = "\"" + regEscaped(option["/v"]) + "\"=";
+    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + regEscaped(option["/d"]) + "\"");
+
+    std::string text = readText(prefix() + "/user.reg");
+    const std::string header = "\n[" + regEscaped(key) + "] ";
+    size_t at = text.find(header);
+    if (at == std::string::npos) {
+        at = text.size();
+        text += header + std::to_string(std::time(nullptr)) + "\n#time=1d0000000000000\n";
+    }
+    const size_t last = std::min(text.find("\n\n", at + 1), text.size() - 1);  // the section's last '\n'
+    const size_t old = text.find("\n" + name, at + 1);
+    if (old < last) text.replace(old + 1, text.find('\n', old + 1) - old - 1, line);
+    if (old >= last) text.insert(last + 1, line + "\n");
+    writeText(prefix() + "/user.reg", text);
+    return 0;
+}
+
+void wineboot() {
+    const std::string p = prefix();
+    std::error_code ec;
+    for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
+    if (!fs::exists(p + "/user.reg")) writeText(p + "/user.reg", registryHeader("\\\\User\\\\S-1-5-21-0-0-0-1000"));
+    if (get("wineboot.create", "all") != "noreg" && !fs::exists(p + "/system.reg")) {
+        writeText(p + "/system.reg", registryHeader("\\\\Machine"));
+    }
+}
+
+// The keys every command has: output, processes left behind, delay, end.
 int finish(const std::string& cmd, int defaultExit, const std::string& defaultOutput) {
     writeAll(1, get(cmd + ".output", defaultOutput));
     writeAll(2, get(cmd + ".stderr"));
-    if (int mb = getInt(cmd + ".output_mb", 0); mb > 0) {
-        std::string block(1 << 20, 'w');
-        for (int i = 0; i < mb; ++i) writeAll(1, block);
-    }
-    if (getInt(cmd + ".server", 0) != 0) startServer(prefixFromEnv());
-    if (double seconds = std::atof(get(cmd + ".child", "0").c_str()); seconds > 0) {
-        pid_t pid = ::fork();
+    const std::string block(1 << 20, 'w');
+    for (int i = 0; i < number(cmd + ".output_mb"); ++i) writeAll(1, block);
+    if (const double seconds = number(cmd + ".child"); seconds > 0) {
+        const pid_t pid = ::fork();
         if (pid == 0) {
             std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
             ::_exit(0);
         }
         if (pid > 0) rememberPid(pid);
     }
-    if (double seconds = std::atof(get(cmd + ".sleep", "0").c_str()); seconds > 0) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    }
-    if (int sig = getInt(cmd + ".signal", 0); sig > 0) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(number(cmd + ".sleep")));
+    if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) {
         ::signal(sig, SIG_DFL);
         ::raise(sig);
     }
-    return getInt(cmd + ".exit", defaultExit);
+    return static_cast<int>(number(cmd + ".exit", defaultExit));
 }
 
 // ---- Steam client -------------------------------------------------------
-// Running steam.exe starts the prefix's server and stays alive like the real
-// client, until the server ends (wineserver -k), SIGTERM, steam.quit_after
-// seconds, or server.lifetime. After steam.helper_delay seconds ("never": a
-// launch that hangs) it starts a web helper: a fixture process whose command
-// line holds "steamwebhelper.exe" and that lives while the server does.
+// steam.exe starts the prefix's server and stays alive like the real client,
+// until the server ends (wineserver -k), SIGTERM, steam.quit_after seconds or
+// server.lifetime. After steam.helper_delay seconds ("never": a launch that
+// hangs) it starts a web helper: a fixture process whose command line holds
+// "steamwebhelper.exe" and that lives while the server does.
 
 constexpr char kSteamExe[] = "C:\\Program Files (x86)\\Steam\\steam.exe";
 constexpr char kHelperExe[] = "C:\\Program Files (x86)\\Steam\\bin\\cef\\cef.win7x64\\steamwebhelper.exe";
 volatile sig_atomic_t gStop = 0;
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Ends the server of `prefix` when it is the one recorded, as Wine's server
-// goes once its last client has gone.
-void endServer(const std::string& prefix) {
-    long pid = 0;
-    std::string owner;
-    if (!readMarker(pid, owner) || owner != prefix) return;
-    ::unlink(markerPath().c_str());
-    if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
-}
-
-int helperMain() {
-    const std::string prefix = prefixFromEnv();
-    const auto start = std::chrono::steady_clock::now();
-    const double lifetime = std::atof(get("server.lifetime", "60").c_str());
-    while (serverAliveFor(prefix) && secondsSince(start) < lifetime) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return 0;
-}
-
-pid_t startHelper() {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::string exe = gDir + "/wine";
-        ::execl(exe.c_str(), exe.c_str(), "--fake-helper", kHelperExe, static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (pid > 0) rememberPid(pid);
-    return pid;
-}
 
 int runSteam() {
     rememberPid(::getpid());
     struct sigaction stop {};
     stop.sa_handler = [](int) { gStop = 1; };
     ::sigaction(SIGTERM, &stop, nullptr);
-    const std::string prefix = prefixFromEnv();
     writeAll(1, get("steam.output", "fake steam client starting\n"));
-    writeAll(2, get("steam.stderr"));
-    startServer(prefix);
+    startServer(prefix());
 
     const std::string delay = get("steam.helper_delay", "0");
-    const double quitAfter = std::atof(get("steam.quit_after", "0").c_str());
-    const double lifetime = std::atof(get("server.lifetime", "60").c_str());
-    const auto start = std::chrono::steady_clock::now();
+    const double quitAfter = number("steam.quit_after");
+    const auto start = Clock::now();
     pid_t helper = -1;
-    while (!gStop && serverAliveFor(prefix)) {
+    while (!gStop && serverAliveFor(prefix())) {
         const double elapsed = secondsSince(start);
-        if (elapsed > lifetime || (quitAfter > 0 && elapsed > quitAfter)) break;
-        if (helper < 0 && delay != "never" && elapsed >= std::atof(delay.c_str())) helper = startHelper();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (elapsed > number("server.lifetime", 60) || (quitAfter > 0 && elapsed > quitAfter)) break;
+        if (helper < 0 && delay != "never" && elapsed >= std::atof(delay.c_str())) {
+            helper = ::fork();
+            if (helper == 0) {
+                const std::string exe = gDir + "/wine";
+                ::execl(exe.c_str(), exe.c_str(), "--fake-helper", kHelperExe, static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            if (helper > 0) rememberPid(helper);
+        }
+        nap();
     }
     if (helper > 0) {
         ::kill(helper, SIGTERM);
         ::waitpid(helper, nullptr, 0);
     }
-    endServer(prefix);
-    return getInt("steam.exit", 0);
+    // Wine's server goes once its last client has.
+    endServer(prefix(), false);
+    return static_cast<int>(number("steam.exit"));
 }
 
 int wineMain(int argc, char** argv) {
@@ -442,17 +297,17 @@ int wineMain(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
     if (first == "--version") return finish("version", 0, "wine-11.4 (Staging)\n");
     if (first == "wineboot") {
-        if (getInt("wineboot.exit", 0) == 0 && getInt("wineboot.signal", 0) == 0) wineboot();
+        if (number("wineboot.exit") == 0 && number("wineboot.signal") == 0) wineboot();
         return finish("wineboot", 0, "");
     }
     if (first == "reg") {
-        int status = regAdd(argc, argv);
+        const int status = regAdd(argc, argv);
         return finish("reg", status, status == 0 ? "The operation completed successfully.\n" : "reg: bad arguments\n");
     }
     if (first == kSteamExe && argc == 2) return runSteam();
     // Anything else is a Windows program to run, such as an installer.
-    if (getInt("run.steam", 0) != 0) {
-        writeText(prefixFromEnv() + "/drive_c/Program Files (x86)/Steam/steam.exe", "fake steam client\n");
+    if (number("run.steam") != 0) {
+        writeText(prefix() + "/drive_c/Program Files (x86)/Steam/steam.exe", "fake steam client\n");
     }
     return finish("run", 0, "");
 }
@@ -462,8 +317,12 @@ int wineMain(int argc, char** argv) {
 int main(int argc, char** argv) {
     const fs::path self = argv[0];
     gDir = self.parent_path().string();
-    loadControl();
-    if (argc > 1 && std::string(argv[1]) == "--fake-helper") return helperMain();
-    if (self.filename() == "wineserver") return wineserverMain(argc, argv);
-    return wineMain(argc, argv);
+    std::ifstream in(gDir + "/fake-wine.control", std::ios::binary);
+    for (std::string key, value; testsupport::readFakeWineField(in, key, value);) gControl[key] = value;
+    // The web helper lives while its prefix's server does.
+    for (const auto start = Clock::now(); argc > 1 && std::string(argv[1]) == "--fake-helper";) {
+        if (!serverAliveFor(prefix()) || secondsSince(start) > number("server.lifetime", 60)) return 0;
+        nap();
+    }
+    return self.filename() == "wineserver" ? wineserverMain(argc, argv) : wineMain(argc, argv);
 }
