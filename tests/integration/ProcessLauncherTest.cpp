@@ -15,14 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Open descriptors of this process on `path`.
-int descriptorsOn(const std::string& path) {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        count += fs::read_symlink(entry.path(), ec) == path;
-    }
-    return count;
+bool waitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < 2000 && !condition(); ++i) std::this_thread::sleep_for(10ms);
+    return condition();
 }
 
 class ProcessLauncherTest : public ::testing::Test {
@@ -37,7 +32,6 @@ protected:
     bool exitHandled() {
         return queue.drainUntil([&] { return !launcher.hasGameProcess(); }, 20s);
     }
-    std::string output() const { return testsupport::readFile(ProcessLauncher::outputLogPath()); }
 
     testsupport::TestHome home;
     testsupport::FakeWine wine;
@@ -49,29 +43,18 @@ protected:
 }  // namespace
 
 TEST_F(ProcessLauncherTest, RunsSteamInTheSafeEnvironmentOnceAtATimeAndKeepsOnlyTheLatestOutput) {
-    wine.set("steam.output", "first launch\n");
-    ASSERT_TRUE(launch());
-    EXPECT_FALSE(launch()) << "a second launch while the first runs";
-    for (int i = 0; i < 2000 && output().empty(); ++i) std::this_thread::sleep_for(10ms);
-    launcher.terminate();
-    ASSERT_TRUE(exitHandled());
-    EXPECT_EQ(output(), "first launch\n");
-
-    wine.set("steam.output", "2nd\n");
+    testsupport::writeFile(ProcessLauncher::outputLogPath(), "an older launch\n");
+    wine.set("steam.output", "latest\n");
     wine.set("steam.quit_after", "0.2");
     wine.set("steam.exit", 7);
     ASSERT_TRUE(launch());
-    EXPECT_TRUE(launcher.hasLogHandle());
+    EXPECT_FALSE(launch()) << "a second launch while the first runs";
     ASSERT_TRUE(exitHandled());
-    EXPECT_EQ(exits.size(), 2u);
-    EXPECT_EQ(exits.back(), 7);
-    EXPECT_EQ(launcher.launchGeneration(), 2);
-    EXPECT_EQ(output(), "2nd\n");
+    EXPECT_EQ(exits, std::vector<int32_t>{7});
+    EXPECT_EQ(testsupport::readFile(ProcessLauncher::outputLogPath()), "latest\n");
     EXPECT_FALSE(launcher.hasLogHandle());
-    EXPECT_EQ(descriptorsOn(ProcessLauncher::outputLogPath()), 0);
-    EXPECT_EQ(ProcessLauncher::outputLogPath(), home.supportDir() + "/wine-steam-output.log");
     const auto calls = wine.calls("wine");
-    ASSERT_EQ(calls.size(), 2u);
+    ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].args, std::vector<std::string>{"C:\\Program Files (x86)\\Steam\\steam.exe"});
     EXPECT_EQ(calls[0].env, Constants::buildSafeEnvironment(Constants::prefixPath()));
 }
@@ -81,8 +64,7 @@ TEST_F(ProcessLauncherTest, ALateExitOfAnOlderLaunchIsDropped) {
     wine.set("steam.exit", 3);
     ASSERT_TRUE(launch());
     // The first process ends; its notice waits in the main queue.
-    for (int i = 0; i < 2000 && (launcher.isRunning() || queue.pending() == 0); ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(queue.pending(), 1u);
+    ASSERT_TRUE(waitFor([&] { return !launcher.isRunning() && queue.pending() == 1; }));
     wine.unset("steam.quit_after");
     ASSERT_TRUE(launch());
     queue.drain();
@@ -97,13 +79,11 @@ TEST_F(ProcessLauncherTest, AnUnopenableLogOrAMissingWine) {
     wine.set("steam.quit_after", "0.2");
     fs::create_directories(ProcessLauncher::outputLogPath());  // a directory where the log belongs
     ASSERT_TRUE(launch()) << "Steam starts without captured output";
-    EXPECT_FALSE(launcher.hasLogHandle());
     ASSERT_TRUE(exitHandled());
     fs::remove_all(ProcessLauncher::outputLogPath());
     fs::remove(Constants::wineBin());
     EXPECT_FALSE(launch());
     EXPECT_FALSE(launcher.hasLogHandle() || launcher.hasGameProcess());
-    EXPECT_EQ(descriptorsOn(ProcessLauncher::outputLogPath()), 0);
 }
 
 TEST_F(ProcessLauncherTest, AnExitNoticeForADestroyedLauncherIsDropped) {
@@ -111,7 +91,7 @@ TEST_F(ProcessLauncherTest, AnExitNoticeForADestroyedLauncherIsDropped) {
     std::optional<ProcessLauncher> shortLived(std::in_place);
     shortLived->setOnExit([&](int32_t status) { exits.push_back(status); });
     ASSERT_TRUE(shortLived->launchSteam(Constants::prefixPath()));
-    for (int i = 0; i < 2000 && shortLived->isRunning(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(waitFor([&] { return !shortLived->isRunning(); }));
     shortLived.reset();
     queue.drainUntil([] { return false; }, 500ms);
     EXPECT_TRUE(exits.empty());

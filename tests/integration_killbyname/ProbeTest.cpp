@@ -9,12 +9,10 @@
 #include "process/ProcessLauncher.h"
 #include "process/SteamSessionMonitor.h"
 #include "support/FakeWine.h"
-#include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
 
 using namespace std::chrono_literals;
-using testsupport::processesMatching;
 
 namespace {
 
@@ -58,11 +56,7 @@ TEST_F(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
     // A probe that found a server ends its waiting "-w" instead of leaving it behind.
     wine.setServerAlive(true, Constants::prefixPath());
     EXPECT_EQ(probeAll(), (std::vector<bool>{true, false, false, true}));
-    EXPECT_TRUE(waitFor([] { return processesMatching(Constants::wineserver() + " -w").empty(); }));
-    for (const auto& call : wine.calls("wineserver")) {
-        EXPECT_EQ(call.args, std::vector<std::string>{"-w"});
-        EXPECT_EQ(call.env, Constants::buildSafeEnvironment(Constants::prefixPath()));
-    }
+    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); }));
 
     wine.setServerAlive(false);
     auto helper = foreignHelper();
@@ -79,28 +73,20 @@ TEST_F(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
     EXPECT_EQ(wine.calls().size(), calls);
 }
 
+// killAll ends our Steam and every web helper, also without a server program.
 TEST_F(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
-    ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
-    auto foreign = foreignHelper();
-    ASSERT_TRUE(waitFor([] { return processesMatching("steamwebhelper.exe").size() >= 2; }));
-    launcher.killAll();
-    EXPECT_TRUE(processesMatching("steamwebhelper.exe").empty());
-    EXPECT_FALSE(wine.serverAlive());
-    const auto status = foreign->waitFor(10);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_TRUE(status->signaled && status->status == SIGKILL);
-    EXPECT_TRUE(queue.drainUntil([&] { return exits == 1; }, 20s));
-    EXPECT_TRUE(wine.livePids().empty());
-    EXPECT_EQ(wine.calls("wineserver").back().args, std::vector<std::string>{"-k"});
-    EXPECT_EQ(wine.calls("wineserver").back().env, Constants::buildSafeEnvironment(Constants::prefixPath()));
-}
-
-TEST_F(ProbeTest, KillAllWithoutAServerProgramStillEndsTheSteamItStarted) {
-    wine.set("steam.helper_delay", "never");
-    ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
-    ASSERT_TRUE(waitFor([&] { return wine.serverAlive(); }));
-    std::filesystem::remove(Constants::wineserver());
-    launcher.killAll();
-    EXPECT_TRUE(queue.drainUntil([&] { return exits == 1; }, 20s));
-    EXPECT_FALSE(launcher.isRunning());
+    for (const bool serverProgram : {true, false}) {
+        SCOPED_TRACE(serverProgram);
+        ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
+        auto foreign = foreignHelper();
+        ASSERT_TRUE(waitFor([&] { return wine.serverAlive(); }));
+        if (!serverProgram) std::filesystem::remove(Constants::wineserver());
+        launcher.killAll();
+        EXPECT_FALSE(ProcessLauncher::isAnySteamWebHelperRunning());
+        const auto status = foreign->waitFor(10);
+        EXPECT_TRUE(status && status->signaled && status->status == SIGKILL);
+        EXPECT_TRUE(queue.drainUntil([&] { return exits == (serverProgram ? 1 : 2); }, 20s));
+        EXPECT_FALSE(launcher.isRunning());
+        EXPECT_TRUE(!serverProgram || (!wine.serverAlive() && wine.livePids().empty()));
+    }
 }

@@ -9,15 +9,13 @@ namespace testsupport {
 
 // The controller's side of the Steam session, for tests: records every screen
 // it is asked for ("ready", "launching", "running", "launchFailed", "step1",
-// "loading:TEXT", "error:TEXT") and answers the state checks from its fields.
+// "loading:TEXT", "error:TEXT"); the agreement is accepted and Steam installed.
 class RecordingSteamHost : public SteamSessionMonitor::Host {
 public:
-    bool eula = true;
-    bool installed = true;
     std::vector<std::string> screens;
 
-    bool eulaAccepted() override { return eula; }
-    bool steamInstalled() override { return installed; }
+    bool eulaAccepted() override { return true; }
+    bool steamInstalled() override { return true; }
     void showSteamReady() override { screens.push_back("ready"); }
     void showSteamLaunching() override { screens.push_back("launching"); }
     void showSteamRunning() override { screens.push_back("running"); }
@@ -26,9 +24,5 @@ public:
     void showLoading(const std::string& status) override { screens.push_back("loading:" + status); }
     void showError(const std::string& message) override { screens.push_back("error:" + message); }
 };
-
-// Pids of this user's live processes whose command line (arguments joined by
-// blanks) contains `text`, this test process excluded.
-std::vector<int> processesMatching(const std::string& text);
 
 }  // namespace testsupport

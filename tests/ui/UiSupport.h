@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "app/AppDelegate.h"
@@ -30,10 +29,10 @@ inline bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds li
     return settle(), true;
 }
 
-// A launcher in its own HOME and bundle, with the built icon unless asked not to.
+// A launcher in its own HOME and bundle, with the built icon.
 struct Launcher {
-    explicit Launcher(bool withIcon = true) {
-        if (withIcon) std::filesystem::copy(FERROWICK_BUNDLE_DIR "/AppIcon.png", home.bundle() + "/AppIcon.png");
+    Launcher() {
+        std::filesystem::copy(FERROWICK_BUNDLE_DIR "/AppIcon.png", home.bundle() + "/AppIcon.png");
         delegate = std::make_unique<AppDelegate>();
     }
     void buildWindow() { delegate->setupMenuBar(), delegate->setupWindow(); }
@@ -65,17 +64,6 @@ inline std::vector<std::string> visibleControls(const AppDelegate& d) {
         if (w->isVisibleTo(d.window.get())) names.push_back(w->objectName().toStdString());
     }
     return names;
-}
-
-// The launcher log's lines as "LEVEL message".
-inline std::vector<std::string> logLines() {
-    std::vector<std::string> lines;
-    std::istringstream in(testsupport::readFile(Logger::logPath()));
-    for (std::string line; std::getline(in, line);) {
-        const auto level = line.find("] [") + 3, end = line.find("] ", line.find("] [") + 3);
-        if (end != std::string::npos) lines.push_back(line.substr(level, end - level) + " " + line.substr(end + 2));
-    }
-    return lines;
 }
 
 // Whether `expected` occurs in `seen` in order; an entry ending in "*" matches by prefix.

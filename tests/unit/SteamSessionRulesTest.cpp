@@ -78,12 +78,7 @@ TEST(SteamSessionRulesTest, TickFollowsEveryRowOfTheTransitionTable) {
     }
 }
 
-TEST(SteamSessionRulesTest, ProbesPollsAndTheButtonAreGated) {
-    for (const SteamPhase phase : {kReady, kLaunching, kRunning, kFailed}) {
-        for (const bool wine : {false, true}) {
-            EXPECT_EQ(needsReadinessProbe(phase, wine), phase == kLaunching || (phase == kReady && wine));
-        }
-    }
+TEST(SteamSessionRulesTest, PollsAndTheButtonAreGated) {
     Fields restarting;
     restarting.isAutoRestarting = true;
     EXPECT_TRUE(tickAllowed(Fields{}, true, true));
@@ -95,9 +90,8 @@ TEST(SteamSessionRulesTest, ProbesPollsAndTheButtonAreGated) {
     EXPECT_FALSE(mainButtonStarts(false, true));  // e.g. a helper of another installation
 }
 
-// The restart, the close and the setup outcome run whole in the session
-// monitor's and the launcher's own tests; these are what they do not reach.
-TEST(SteamSessionRulesTest, AFailedStartKeepsTheFieldsAndACloseResetsThem) {
+// The restart and the close run whole against the fixture; these are what it does not reach.
+TEST(SteamSessionRulesTest, AFailedStartKeepsTheFieldsACloseAndTheSetupOutcomeResetThem) {
     const Fields failedRun = at(kFailed, 0, 1, 1);
     const Step refused = launchAttempted(failedRun, false, t0 + 1s);
     EXPECT_EQ(refused.fields, failedRun);
@@ -107,4 +101,7 @@ TEST(SteamSessionRulesTest, AFailedStartKeepsTheFieldsAndACloseResetsThem) {
     EXPECT_EQ(close.fields, at(kReady, kNoStart, 1));
     EXPECT_EQ(close.actions, (Actions{act(Effect::logInfo, "User clicked Close Steam"), act(Effect::killForClose)}));
     EXPECT_EQ(restartRelaunched(restartBegins(failedRun).fields, false, t0).fields, failedRun);
+    // A launch found under way at the end of setup is timed from now, with fresh counts.
+    EXPECT_EQ(setupFinished(failedRun, true, false, t0 + 1s).fields, at(kLaunching, 1));
+    EXPECT_EQ(setupFinished(failedRun, true, true, t0 + 1s).actions, Actions{act(Effect::showSteamRunning)});
 }
