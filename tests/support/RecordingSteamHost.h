@@ -7,9 +7,8 @@
 
 namespace testsupport {
 
-// The controller's side of the Steam session, for tests: records every screen
-// it is asked for ("ready", "launching", "running", "launchFailed", "step1",
-// "loading:TEXT", "error:TEXT"); the agreement is accepted and Steam installed.
+// The controller's side of the Steam session, agreement accepted and Steam installed: records every
+// screen asked for ("ready", "launching", "running", "launchFailed", "step1", "loading:TEXT", "error:TEXT").
 class RecordingSteamHost : public SteamSessionMonitor::Host {
 public:
     std::vector<std::string> screens;

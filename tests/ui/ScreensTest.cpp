@@ -1,13 +1,11 @@
-// Every screen: its controls and texts, and a PNG of it into $FERROWICK_SCREENSHOT_DIR
+// Every screen: its controls, and a PNG of it into $FERROWICK_SCREENSHOT_DIR
 // when set (scripts/screenshots), else into the test's own temporary dir.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <QCheckBox>
 #include <QImage>
 #include <QProgressBar>
 #include <QPushButton>
-#include <map>
 #include <thread>
 
 #include "app/DropView.h"
@@ -16,7 +14,7 @@
 
 using Names = std::vector<std::string>;
 
-TEST(Screenshots, EachScreenShowsExactlyItsControlsAndRendersDistinctly) {
+TEST(Screenshots, EachScreenShowsExactlyItsControls) {
     uitest::Launcher launcher;
     launcher.buildWindow();
     AppDelegate& d = launcher.d();
@@ -40,14 +38,12 @@ TEST(Screenshots, EachScreenShowsExactlyItsControlsAndRendersDistinctly) {
         {"10-error", [&] { d.showError("Setup failed.\nPlease try again or use Repair."); }, {"repairButton"}},
     };
     // clang-format on
-    std::map<std::string, QImage> images;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // Everything on show, ticked, mid-download and titled "Close Steam": a screen
         // must hide what it does not own and keep what it does not set.
         for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) w->show();
         d.mainButton->setText("Close Steam");
-        d.eulaCheck1->setChecked(true);
         d.progressBar->setValue(420);
         d.statusLabel->setText("before");
         c.show();
@@ -58,23 +54,16 @@ TEST(Screenshots, EachScreenShowsExactlyItsControlsAndRendersDistinctly) {
         EXPECT_EQ(uitest::visibleControls(d), visible);
         EXPECT_EQ(d.mainButton->text() == "Open Steam", c.name == "06-steam-ready");
         EXPECT_EQ(d.spinner->isAnimating(), c.visible == Names{"spinner"});
-        EXPECT_EQ(d.eulaCheck1->isChecked(), c.name != "01-eula");
         EXPECT_EQ(d.progressBar->value(), 420);
 
         d.spinner->stopAnimation();  // a still frame, so equal screens render equal
         const QImage image = d.window->grab().toImage();
         EXPECT_EQ(image.size(), QSize(360, 400) * d.window->devicePixelRatio());
         ASSERT_TRUE(image.save(QString::fromStdString(dir + "/" + c.name + ".png"), "PNG"));
-        for (const auto& [other, otherImage] : images) EXPECT_NE(image, otherImage) << "renders like " << other;
-        images.emplace(c.name, image);
     }
 
     // From any thread the last request wins, and nothing runs once the controller is gone.
-    std::thread([&d] {
-        d.showSteamRunning();
-        d.showError("Not enough disk space.");
-        d.showStep1();
-    }).join();
+    std::thread([&d] { d.showSteamRunning(), d.showError("Not enough disk space."), d.showStep1(); }).join();
     uitest::settle();
     EXPECT_EQ(uitest::visibleControls(d).size(), 6u);
     d.showSteamReady();

@@ -5,9 +5,8 @@
 
 #include "ui/UiSupport.h"
 
-// Setup starts only once the agreement is ticked and accepted; the marker is
-// written before the click returns. Without runtime.lock in the test bundle the
-// system check wants macOS 14, which Linux never reports: setup ends there.
+// Setup starts only once the agreement is ticked and accepted, the marker written first. Without
+// runtime.lock in the test bundle the system check wants macOS 14, which Linux never reports.
 TEST(Startup, TheAgreementGatesSetup) {
     uitest::Launcher launcher;
     launcher.launch();

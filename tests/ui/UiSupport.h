@@ -5,8 +5,6 @@
 #include <QWidget>
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <memory>
 #include <thread>
 
 #include "app/AppDelegate.h"
