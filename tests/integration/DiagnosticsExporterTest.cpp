@@ -15,8 +15,8 @@
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;
-
 using Contents = std::map<std::string, std::string>;
+
 // Every entry by its stored name, read back by the real unzip: a directory or path prefix shows.
 static Contents contents(const std::string& archive) {
     const auto unzip = [](std::vector<std::string> args) {
@@ -65,22 +65,21 @@ TEST_F(DiagnosticsExporterTest, EverySourceThenNoneEachReplacingTheFlatArchive) 
         "GALLIUM_DRIVER=zink\nMESA_GL_VERSION_OVERRIDE=4.5\nMESA_GLSL_VERSION_OVERRIDE=450\nmesa_glthread=true\n"
         "mesa_no_error=1\nMVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS=0\nMVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS=0\n"
         "MVK_CONFIG_LOG_LEVEL=0\nWINEESYNC=1\nWINEDEBUG=-all\nWINEPREFIX=(not set)\n";
-    EXPECT_EQ(contents(archive), (Contents{{"wine_version.txt", "wine-11.4 (Staging)\n"},
-                                           {"macos_version.txt", ""},  // no sw_vers here
-                                           {"env_vars.txt", env},
-                                           {"state.json", "{}\n"},
-                                           {"steam_console_log.txt", numberedLines(4001, 5000)},
-                                           {"setup_output.log", readFile(PrefixManager::setupLogPath())},
-                                           {"wine_steam_output.log", numberedLines(3001, 5000)},
-                                           {"game-debug-Main Profile.log", "alice main\n"},
-                                           {"game-debug-Second.log", "bob second\n"}}));
-    for (const auto& path :
-         {prefix, Constants::stateFile(), ProcessLauncher::outputLogPath(), PrefixManager::setupLogPath()})
-        fs::remove_all(path);
+    Contents always{{"wine_version.txt", "wine-11.4 (Staging)\n"}, {"macos_version.txt", ""}, {"env_vars.txt", env}};
+    Contents every = always;
+    every.insert({{"state.json", "{}\n"},
+                  {"steam_console_log.txt", numberedLines(4001, 5000)},
+                  {"setup_output.log", readFile(PrefixManager::setupLogPath())},
+                  {"wine_steam_output.log", numberedLines(3001, 5000)},
+                  {"game-debug-Main Profile.log", "alice main\n"},
+                  {"game-debug-Second.log", "bob second\n"}});
+    EXPECT_EQ(contents(archive), every);
+    for (const auto& path : {prefix, Constants::stateFile(), ProcessLauncher::outputLogPath()}) fs::remove_all(path);
+    fs::remove(PrefixManager::setupLogPath());
     wine.set("version.output", "wine-11.4\xFF\n");
+    always["wine_version.txt"] = "unknown";  // not text
     ASSERT_EQ(run(), archive);
-    EXPECT_EQ(contents(archive),
-              (Contents{{"wine_version.txt", "unknown"}, {"macos_version.txt", ""}, {"env_vars.txt", env}}));
+    EXPECT_EQ(contents(archive), always);
 }
 
 TEST_F(DiagnosticsExporterTest, FailuresGiveNothingAndLeaveNothing) {
@@ -98,8 +97,8 @@ TEST_F(DiagnosticsExporterTest, FailuresGiveNothingAndLeaveNothing) {
 
 TEST_F(DiagnosticsExporterTest, PlantedLinksAreNeverFollowed) {
     const std::string victim = root() + "/victim", mode = root() + "/staging-mode", zip = root() + "/zip";
-    // {where, planted while zip runs}: the latter between the old archive's removal and its replacement.
     writeFile(victim + "/precious.txt", "keep me\n");
+    // {where, planted while zip runs}: the latter between the old archive's removal and its replacement.
     for (const auto& [at, whilePacking] : {std::pair{staging, false}, {archive, false}, {archive, true}}) {
         // Stands in for another local user acting while the real zip is started.
         writeFile(zip, "#!/bin/sh\nfor last; do :; done\n/usr/bin/stat -c %a \"$last\" > '" + mode + "'\n" +
