@@ -20,13 +20,9 @@ static std::string output(const platform::SubprocessSpec& child) {
 
 TEST(SubprocessTest, ChildGetsExactlyItsArgumentsAndEnvironment) {
     // Nothing of the launcher's own leaks in: variables, blocked or ignored signals, descriptors.
-    ::setenv("SHOULD_NOT_LEAK", "1", 1);
+    ::setenv("SHOULD_NOT_LEAK", "1", 1), ::open("/dev/null", O_RDONLY);  // a descriptor without close-on-exec
     sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    ::open("/dev/null", O_RDONLY);  // no close-on-exec
+    sigemptyset(&set), sigaddset(&set, SIGUSR1), pthread_sigmask(SIG_BLOCK, &set, nullptr), signal(SIGPIPE, SIG_IGN);
     const platform::SubprocessSpec child{testsupport::testProgram("argdump"),
                                          {"dump", "", "with blank", "\"q\" 's'", "$HOME", "a;b | c", "l1\nl2",
                                           "\xC3\xBC\xE6\x97\xA5", "*", "back\\slash"},
@@ -39,12 +35,9 @@ TEST(SubprocessTest, ChildGetsExactlyItsArgumentsAndEnvironment) {
 }
 
 TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
-    for (const auto& [script, status, signaled] :
-         {std::tuple{"exit 0", 0, false}, {"exit 255", 255, false}, {"kill -9 $$", 9, true}, {"kill -6 $$", 6, true}}) {
+    for (const auto& [script, status, signaled] : {std::tuple{"exit 255", 255, false}, {"kill -9 $$", 9, true}}) {
         const auto r = Subprocess::run(sh(script, OutputMode::Null));
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->exit.status, status) << script;
-        EXPECT_EQ(r->exit.signaled, signaled) << script;
+        EXPECT_TRUE(r && r->exit.status == status && r->exit.signaled == signaled) << script;
     }
     testsupport::TestHome home;
     testsupport::writeFile(home.root() + "/plain.sh", "#!/bin/sh\necho hi\n");
@@ -53,10 +46,9 @@ TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
                                       {home.root(), "Permission denied"},
                                       {std::string("relative/path"), "not absolute"}}) {
         const auto started = Subprocess::start({path, {}, {}, OutputMode::Null});
-        EXPECT_FALSE(started.process) << path;
-        EXPECT_NE(started.error.find(error), std::string::npos) << path << ": " << started.error;
+        EXPECT_TRUE(!started.process && started.error.find(error) != std::string::npos)
+            << path << ": " << started.error;
     }
-    EXPECT_FALSE(Subprocess::start(sh("exit 0", OutputMode::File)).process) << "File mode without a file";
 }
 
 TEST(SubprocessTest, PipeDrainsEverythingInOrderUntilTheChildExits) {
@@ -66,6 +58,6 @@ TEST(SubprocessTest, PipeDrainsEverythingInOrderUntilTheChildExits) {
     const auto start = std::chrono::steady_clock::now();
     const std::string pid = output(sh("/bin/sleep 300 & echo $!"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // only catches the hang
-    ASSERT_NE(std::atoi(pid.c_str()), 0) << pid;
-    EXPECT_EQ(::kill(std::atoi(pid.c_str()), SIGKILL), 0) << "the grandchild was still alive";
+    const int child = std::atoi(pid.c_str());  // 0 never reaches kill, which would hit the whole group
+    EXPECT_TRUE(child > 0 && ::kill(child, SIGKILL) == 0) << "the grandchild was still alive: " << pid;
 }
