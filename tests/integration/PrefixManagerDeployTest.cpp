@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "runtime/RuntimeValidator.h"
 #include "support/FakeWine.h"
@@ -15,15 +14,13 @@
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;
+using Lines = std::vector<std::string>;
 
 namespace {
 
-const std::string kInstalling = "Installing components...";
-const std::string kConfiguring = "Configuring environment...";
-const std::string kMissing = "A required component is missing.\nPlease reinstall Ferrowick.";
-const std::string kCopyFailed = "Failed to install a required component.";
+const std::string kInstalling = "Installing components...", kConfiguring = "Configuring environment...";
 const std::string kKey = "HKEY_CURRENT_USER\\Software\\Wine\\";
-const std::vector<std::vector<std::string>> kRegistryCommands = {
+const std::vector<Lines> kRegistryCommands = {
     {"reg", "add", kKey + "DllOverrides", "/v", "opengl32", "/d", "native", "/f"},
     {"reg", "add", kKey + "DllOverrides", "/v", "libgallium_wgl", "/d", "native", "/f"},
     {"reg", "add", kKey + "WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f"},
@@ -39,21 +36,23 @@ struct DeployFixture {
     testsupport::FakeWine wine;
     testsupport::GraphicsBundle bundle{home.bundle()};
     PrefixManager manager;
-    std::vector<std::string> status;
-    size_t callsBefore = 0;
+    Lines status;
+    std::vector<Lines> regCalls;
 
     void reset() {
         wine.configure({});
         fs::remove_all(manager.prefixPath());
-        fs::remove_all(home.bundle());
-        fs::create_directories(home.bundle());
         bundle = testsupport::GraphicsBundle(home.bundle());
         EXPECT_TRUE(manager.createPrefix({}));
-        callsBefore = wine.calls("wine").size();
     }
     bool deploy() {
         status.clear();
-        return manager.deployMesaDLLs([this](const std::string& line) { status.push_back(line); });
+        const size_t before = wine.calls("wine").size();
+        const bool ok = manager.deployMesaDLLs([this](const std::string& line) { status.push_back(line); });
+        const auto calls = wine.calls("wine");
+        regCalls.clear();
+        for (size_t i = before; i < calls.size(); ++i) regCalls.push_back(calls[i].args);
+        return ok;
     }
     std::string deployed(size_t i) const {
         return RuntimeValidator::deployedPath(manager.prefixPath(), bundle.manifest().artifacts[i]);
@@ -62,45 +61,22 @@ struct DeployFixture {
     // How many DLLs, in manifest order, were copied before the first that was not.
     size_t copied() const {
         size_t n = 0;
-        while (n < 6 && fs::is_regular_file(deployed(n)) && fs::is_regular_file(source(n)) &&
-               readFile(deployed(n)) == readFile(source(n)))
-            ++n;
+        while (n < 6 && fs::is_regular_file(deployed(n)) && readFile(deployed(n)) == readFile(source(n))) ++n;
         return n;
-    }
-    std::vector<std::vector<std::string>> regCalls() const {
-        std::vector<std::vector<std::string>> out;
-        const auto calls = wine.calls("wine");
-        for (size_t i = callsBefore; i < calls.size(); ++i) out.push_back(calls[i].args);
-        return out;
-    }
-    // user.reg with the key headers' time stamps removed.
-    std::string registry() const {
-        static const std::regex stamp(R"((\n\[[^\n]*\]) \d+)");
-        return std::regex_replace(readFile(manager.prefixPath() + "/user.reg"), stamp, "$1");
     }
 };
 
 }  // namespace
 
-TEST(PrefixManagerDeployTest, ReplacesOutdatedCopiesRepeatsIdenticallyAndDetectsAnyLaterChange) {
+TEST(PrefixManagerDeployTest, ReplacesOutdatedCopiesAndDetectsAnyLaterChange) {
     DeployFixture f;
     f.reset();
     for (size_t i = 0; i < 6; ++i) writeFile(f.deployed(i), "outdated build " + std::to_string(i));
     ASSERT_FALSE(f.manager.mesaDLLsDeployed());
     ASSERT_TRUE(f.deploy());
-    EXPECT_EQ(f.status, (std::vector<std::string>{kInstalling, kConfiguring}));
+    EXPECT_EQ(f.status, (Lines{kInstalling, kConfiguring}));
     EXPECT_EQ(f.copied(), 6u);
-    EXPECT_EQ(f.regCalls(), kRegistryCommands);
-    EXPECT_EQ(f.registry().substr(f.registry().find("\n[")),
-              "\n[Software\\\\Wine\\\\DllOverrides]\n#time=1d0000000000000\n\"opengl32\"=\"native\"\n"
-              "\"libgallium_wgl\"=\"native\"\n\n[Software\\\\Wine\\\\WineDbg]\n#time=1d0000000000000\n"
-              "\"ShowCrashDialog\"=dword:00000000\n\"BreakOnFirstChance\"=dword:00000000\n\n"
-              "[Software\\\\Wine\\\\AppDefaults\\\\Quillmoor.exe]\n#time=1d0000000000000\n\"Version\"=\"winxp\"\n");
-    const std::string firstRegistry = f.registry();
-    ASSERT_TRUE(f.deploy());
-    EXPECT_EQ(f.copied(), 6u);
-    EXPECT_EQ(f.registry(), firstRegistry);
-
+    EXPECT_EQ(f.regCalls, kRegistryCommands);
     // Any one deployed copy changed or gone makes the whole set stale.
     for (size_t i = 0; i < 6; ++i) {
         const std::string original = readFile(f.deployed(i));
@@ -113,7 +89,7 @@ TEST(PrefixManagerDeployTest, ReplacesOutdatedCopiesRepeatsIdenticallyAndDetects
     }
 }
 
-TEST(PrefixManagerDeployTest, FaultsAndWhatTheResultRestsOn) {
+TEST(PrefixManagerDeployTest, Faults) {
     struct Case {
         const char* name;
         std::function<void(DeployFixture&)> damage;
@@ -122,31 +98,19 @@ TEST(PrefixManagerDeployTest, FaultsAndWhatTheResultRestsOn) {
         bool result;
     };
     const Case cases[] = {
-        {"libz-1.dll missing from mesa-i686 only", [](auto& f) { fs::remove(f.source(5)); }, kMissing, 5, false},
-        {"opengl32.dll missing from mesa-x86_64", [](auto& f) { fs::remove(f.source(0)); }, kMissing, 0, false},
+        {"libz-1.dll missing from mesa-i686 only", [](auto& f) { fs::remove(f.source(5)); },
+         "A required component is missing.\nPlease reinstall Ferrowick.", 5, false},
         {"prefix without syswow64", [](auto& f) { fs::remove_all(f.manager.prefixPath() + Constants::syswow64); },
-         kCopyFailed, 3, false},
-        {"a directory where a 64-bit DLL goes", [](auto& f) { fs::create_directories(f.deployed(1) + "/occupied"); },
-         kCopyFailed, 1, false},
-        {"no prefix at all", [](auto& f) { fs::remove_all(f.manager.prefixPath()); }, kCopyFailed, 0, false},
+         "Failed to install a required component.", 3, false},
         {"every reg command fails", [](auto& f) { f.wine.set("reg.exit", 1); }, kConfiguring, 6, true},
-        {"no manifest", [](auto& f) { fs::remove(f.home.bundle() + "/runtime.lock"); }, kConfiguring, 6, false},
-        {"bundled DLL differs from the manifest", [](auto& f) { writeFile(f.source(3), "x"); }, kConfiguring, 6, false},
-        {"upper-case digest in the manifest",
-         [](auto& f) {
-             RuntimeManifest m = f.bundle.manifest();
-             for (char& ch : m.artifacts[2].sha256) ch = static_cast<char>(std::toupper(ch));
-             f.bundle.writeManifest(m);
-         },
-         kConfiguring, 6, false},
     };
     DeployFixture f;
     for (const auto& c : cases) {
         f.reset();
         c.damage(f);
         EXPECT_EQ(f.deploy(), c.result) << c.name;
-        EXPECT_EQ(f.status, (std::vector<std::string>{kInstalling, c.lastStatus})) << c.name;
-        EXPECT_EQ(f.regCalls().size(), c.lastStatus == kConfiguring ? kRegistryCommands.size() : 0u) << c.name;
+        EXPECT_EQ(f.status, (Lines{kInstalling, c.lastStatus})) << c.name;
+        EXPECT_EQ(f.regCalls.size(), c.lastStatus == kConfiguring ? kRegistryCommands.size() : 0u) << c.name;
         EXPECT_EQ(f.copied(), c.copied) << c.name;
         EXPECT_EQ(f.manager.mesaDLLsDeployed(), c.result) << c.name;
     }

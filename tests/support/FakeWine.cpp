@@ -21,10 +21,6 @@ std::string binDir() {
     return Constants::wineDir() + "/bin";
 }
 
-std::string markerPath() {
-    return binDir() + "/fake-wineserver.alive";
-}
-
 // A listed pid is ours only while its command line still names the bin
 // directory; anything else is a recycled pid. A process in the middle of exec
 // shows an empty command line for a moment, so that one is read again.
@@ -60,21 +56,6 @@ FakeWine::~FakeWine() {
     setServerAlive(false);
 }
 
-void FakeWine::set(const std::string& key, const std::string& value) {
-    control_[key] = value;
-    writeControl();
-}
-
-void FakeWine::unset(const std::string& key) {
-    control_.erase(key);
-    writeControl();
-}
-
-void FakeWine::configure(std::map<std::string, std::string> keys) {
-    control_ = std::move(keys);
-    writeControl();
-}
-
 void FakeWine::writeControl() const {
     std::string text;
     for (const auto& [key, value] : control_) text += fakeWineField(key, value);
@@ -100,13 +81,13 @@ std::vector<FakeWineCall> FakeWine::calls(const std::string& program) const {
 }
 
 bool FakeWine::serverAlive() const {
-    return fs::exists(markerPath());
+    return fs::exists(binDir() + "/fake-wineserver.alive");
 }
 
 void FakeWine::setServerAlive(bool alive, const std::string& prefix) {
     std::error_code ec;
-    if (alive) writeFile(markerPath(), "0\n" + prefix + "\n");
-    if (!alive) fs::remove(markerPath(), ec);
+    if (alive) writeFile(binDir() + "/fake-wineserver.alive", "0\n" + prefix + "\n");
+    if (!alive) fs::remove(binDir() + "/fake-wineserver.alive", ec);
 }
 
 std::vector<int> FakeWine::livePids() const {

@@ -41,12 +41,12 @@ public:
     FakeWine(const FakeWine&) = delete;
     FakeWine& operator=(const FakeWine&) = delete;
 
-    // Sets one control key ("wineboot.exit", "run.steam", ...) to raw bytes.
-    void set(const std::string& key, const std::string& value);
+    // Sets one control key ("wineboot.exit", "run.steam", ...) to raw bytes;
+    // configure() replaces every key at once, configure({}) restores the defaults.
+    void set(const std::string& key, const std::string& value) { control_[key] = value, writeControl(); }
     void set(const std::string& key, int value) { set(key, std::to_string(value)); }
-    void unset(const std::string& key);
-    // Replaces every key at once; configure({}) restores the defaults.
-    void configure(std::map<std::string, std::string> keys);
+    void unset(const std::string& key) { control_.erase(key), writeControl(); }
+    void configure(std::map<std::string, std::string> keys) { control_ = std::move(keys), writeControl(); }
 
     // Every invocation so far, oldest first; calls("wine") keeps one program.
     std::vector<FakeWineCall> calls(const std::string& program = "") const;

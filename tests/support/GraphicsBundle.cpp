@@ -30,10 +30,6 @@ GraphicsBundle::GraphicsBundle(std::string bundleDir) : dir_(std::move(bundleDir
     manifest_ = std::move(*decoded);
 }
 
-void GraphicsBundle::writeManifest(const RuntimeManifest& manifest) const {
-    writeFile(dir_ + "/runtime.lock", encodeManifest(manifest));
-}
-
 std::string encodeManifest(const RuntimeManifest& m) {
     std::string out = "{\"schema_version\": " + std::to_string(m.schema_version) +
                       ", \"product_version\": " + quoted(m.product_version) + ", \"artifacts\": [";

@@ -15,8 +15,6 @@ public:
     // The manifest as staged, in file order.
     const RuntimeManifest& manifest() const { return manifest_; }
     std::string fileOf(const ArtifactEntry& artifact) const { return dir_ + "/" + artifact.path; }
-    // Replaces runtime.lock with `manifest`.
-    void writeManifest(const RuntimeManifest& manifest) const;
 
 private:
     std::string dir_;

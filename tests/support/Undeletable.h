@@ -14,13 +14,11 @@ public:
     ~Undeletable();
     Undeletable(const Undeletable&) = delete;
     Undeletable& operator=(const Undeletable&) = delete;
-
     bool active() const { return immutable_ || readOnlyParent_; }
 
 private:
     std::string path_;
-    bool immutable_ = false;
-    bool readOnlyParent_ = false;
+    bool immutable_ = false, readOnlyParent_ = false;
 };
 
 }  // namespace testsupport

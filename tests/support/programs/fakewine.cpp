@@ -11,15 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -38,25 +34,11 @@ std::string get(const std::string& key, const std::string& fallback = "") {
 double number(const std::string& key, double fallback = 0) {
     return std::atof(get(key, std::to_string(fallback)).c_str());
 }
-
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-void nap() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+void nap(double seconds = 0.02) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 void writeAll(int fd, const std::string& text) {
@@ -76,8 +58,26 @@ void appendFile(const std::string& path, const std::string& text) {
     ::close(fd);
 }
 
+void writeFile(const std::string& path, const std::string& text) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
 void rememberPid(pid_t pid) {
-    appendFile(gDir + "/fake-wine.pids", std::to_string(pid) + "\n");
+    if (pid > 0) appendFile(gDir + "/fake-wine.pids", std::to_string(pid) + "\n");
+}
+
+// Starts this program again as `role` (a fake server or web helper).
+pid_t spawn(const char* exe, const char* role, const char* extra = nullptr) {
+    const std::string path = gDir + "/" + exe;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(path.c_str(), path.c_str(), role, extra, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    rememberPid(pid);
+    return pid;
 }
 
 void recordCall(const std::string& program, int argc, char** argv) {
@@ -126,19 +126,13 @@ void endServer(const std::string& p, bool anyOwner) {
     if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
 }
 
-// Starts a fake server that inherits stdout and stderr, as Wine's does.
+// The fake server inherits stdout and stderr, as Wine's does.
 void startServer(const std::string& p) {
     if (serverAliveFor(p)) return;
     std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string exe = gDir + "/wineserver";
-        ::execl(exe.c_str(), exe.c_str(), "--fake-serve", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid = spawn("wineserver", "--fake-serve");
     if (pid < 0) return;
-    rememberPid(pid);
-    writeText(markerPath() + ".tmp", std::to_string(pid) + "\n" + p + "\n");
+    writeFile(markerPath() + ".tmp", std::to_string(pid) + "\n" + p + "\n");
     ::rename((markerPath() + ".tmp").c_str(), markerPath().c_str());
 }
 
@@ -147,7 +141,7 @@ void startServer(const std::string& p) {
 int serve() {
     const auto start = Clock::now();
     const long self = ::getpid();
-    for (bool claimed = false;;) {
+    for (bool claimed = false;; nap()) {
         long pid = 0;
         std::string owner;
         const bool present = readMarker(pid, owner);
@@ -158,7 +152,6 @@ int serve() {
             if (claimed) ::unlink(markerPath().c_str());
             return 0;
         }
-        nap();
     }
 }
 
@@ -166,84 +159,35 @@ int wineserverMain(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--fake-serve") return serve();
     recordCall("wineserver", argc, argv);
     const std::string mode = argc > 1 ? argv[1] : "";
-    const auto start = Clock::now();
-    while (mode == "-w" && serverAliveFor(prefix()) && secondsSince(start) < 120) nap();
+    for (const auto start = Clock::now(); mode == "-w" && serverAliveFor(prefix()) && secondsSince(start) < 120;) nap();
     if (mode == "-k") endServer(prefix(), true);
     return 0;
 }
 
 // ---- commands -----------------------------------------------------------
 
-std::string regEscaped(const std::string& s) {
-    std::string out;
-    for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
-    return out;
-}
-
-std::string registryHeader(const std::string& root) {
-    return "WINE REGISTRY Version 2\n;; All keys relative to " + root + "\n\n#arch=win64\n";
-}
-
-// "reg add KEY /v NAME [/t REG_DWORD] /d DATA /f" into user.reg in Wine's
-// text format; a value of the same name in the same key is replaced.
-int regAdd(int argc, char** argv) {
-    if (argc < 4 || std::string(argv[2]) != "add") return 1;
-    std::map<std::string, std::string> option{{"/t", "REG_SZ"}};
-    for (int i = 4; i + 1 < argc; i += 2) option[argv[i]] = argv[i + 1];
-    std::string key = argv[3];
-    for (const std::string root : {"HKEY_CURRENT_USER\\", "HKCU\\"}) {
-        if (key.rfind(root, 0) == 0) key.erase(0, root.size());
+// The keys every command has: output, a child left behind, delay, end.
+int finish(const std::string& cmd, const std::string& defaultOutput = "") {
+    writeAll(1, get(cmd + ".output", defaultOutput));
+    writeAll(2, get(cmd + ".stderr"));
+    if (const double seconds = number(cmd + ".child"); seconds > 0) {
+        const pid_t pid = ::fork();
+        if (pid == 0) nap(seconds), ::_exit(0);
+        rememberPid(pid);
     }
-    char dword[32];
-    std::snprintf(dword, sizeof dword, "dword:%08lx", std::strtoul(option["/d"].c_str(), nullptr, 0));
-    const std::string name = "\"" + regEscaped(option["/v"]) + "\"=";
-    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + regEscaped(option["/d"]) + "\"");
-
-    std::string text = readText(prefix() + "/user.reg");
-    const std::string header = "\n[" + regEscaped(key) + "] ";
-    size_t at = text.find(header);
-    if (at == std::string::npos) {
-        at = text.size();
-        text += header + std::to_string(std::time(nullptr)) + "\n#time=1d0000000000000\n";
+    nap(number(cmd + ".sleep"));
+    if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) {
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
     }
-    const size_t last = std::min(text.find("\n\n", at + 1), text.size() - 1);  // the section's last '\n'
-    const size_t old = text.find("\n" + name, at + 1);
-    if (old < last) text.replace(old + 1, text.find('\n', old + 1) - old - 1, line);
-    if (old >= last) text.insert(last + 1, line + "\n");
-    writeText(prefix() + "/user.reg", text);
-    return 0;
+    return static_cast<int>(number(cmd + ".exit"));
 }
 
 void wineboot() {
     const std::string p = prefix();
     std::error_code ec;
     for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
-    if (!fs::exists(p + "/user.reg")) writeText(p + "/user.reg", registryHeader("\\\\User\\\\S-1-5-21-0-0-0-1000"));
-    if (get("wineboot.create", "all") != "noreg" && !fs::exists(p + "/system.reg")) {
-        writeText(p + "/system.reg", registryHeader("\\\\Machine"));
-    }
-}
-
-// The keys every command has: output, processes left behind, delay, end.
-int finish(const std::string& cmd, int defaultExit, const std::string& defaultOutput) {
-    writeAll(1, get(cmd + ".output", defaultOutput));
-    writeAll(2, get(cmd + ".stderr"));
-    const std::string block(1 << 20, 'w');
-    for (int i = 0; i < number(cmd + ".output_mb"); ++i) writeAll(1, block);
-    if (const double seconds = number(cmd + ".child"); seconds > 0) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-            ::_exit(0);
-        }
-        if (pid > 0) rememberPid(pid);
-    }
-    std::this_thread::sleep_for(std::chrono::duration<double>(number(cmd + ".sleep")));
-    if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) {
-        ::signal(sig, SIG_DFL);
-        ::raise(sig);
-    }
-    return static_cast<int>(number(cmd + ".exit", defaultExit));
+    if (get("wineboot.create", "all") != "noreg") writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n");
 }
 
 // ---- Steam client -------------------------------------------------------
@@ -269,47 +213,29 @@ int runSteam() {
     const double quitAfter = number("steam.quit_after");
     const auto start = Clock::now();
     pid_t helper = -1;
-    while (!gStop && serverAliveFor(prefix())) {
+    for (; !gStop && serverAliveFor(prefix()); nap()) {
         const double elapsed = secondsSince(start);
         if (elapsed > number("server.lifetime", 60) || (quitAfter > 0 && elapsed > quitAfter)) break;
         if (helper < 0 && delay != "never" && elapsed >= std::atof(delay.c_str())) {
-            helper = ::fork();
-            if (helper == 0) {
-                const std::string exe = gDir + "/wine";
-                ::execl(exe.c_str(), exe.c_str(), "--fake-helper", kHelperExe, static_cast<char*>(nullptr));
-                ::_exit(127);
-            }
-            if (helper > 0) rememberPid(helper);
+            helper = spawn("wine", "--fake-helper", kHelperExe);
         }
-        nap();
     }
-    if (helper > 0) {
-        ::kill(helper, SIGTERM);
-        ::waitpid(helper, nullptr, 0);
-    }
-    // Wine's server goes once its last client has.
-    endServer(prefix(), false);
+    if (helper > 0) ::kill(helper, SIGTERM), ::waitpid(helper, nullptr, 0);
+    endServer(prefix(), false);  // Wine's server goes once its last client has.
     return static_cast<int>(number("steam.exit"));
 }
 
 int wineMain(int argc, char** argv) {
     recordCall("wine", argc, argv);
     const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--version") return finish("version", 0, "wine-11.4 (Staging)\n");
-    if (first == "wineboot") {
-        if (number("wineboot.exit") == 0 && number("wineboot.signal") == 0) wineboot();
-        return finish("wineboot", 0, "");
-    }
-    if (first == "reg") {
-        const int status = regAdd(argc, argv);
-        return finish("reg", status, status == 0 ? "The operation completed successfully.\n" : "reg: bad arguments\n");
-    }
+    if (first == "--version") return finish("version", "wine-11.4 (Staging)\n");
+    if (first == "wineboot" && number("wineboot.exit") == 0 && number("wineboot.signal") == 0) wineboot();
+    if (first == "wineboot") return finish("wineboot");
+    if (first == "reg") return finish("reg", "The operation completed successfully.\n");
     if (first == kSteamExe && argc == 2) return runSteam();
     // Anything else is a Windows program to run, such as an installer.
-    if (number("run.steam") != 0) {
-        writeText(prefix() + "/drive_c/Program Files (x86)/Steam/steam.exe", "fake steam client\n");
-    }
-    return finish("run", 0, "");
+    if (number("run.steam") != 0) writeFile(prefix() + "/drive_c/Program Files (x86)/Steam/steam.exe", "fake steam\n");
+    return finish("run");
 }
 
 }  // namespace
@@ -320,9 +246,8 @@ int main(int argc, char** argv) {
     std::ifstream in(gDir + "/fake-wine.control", std::ios::binary);
     for (std::string key, value; testsupport::readFakeWineField(in, key, value);) gControl[key] = value;
     // The web helper lives while its prefix's server does.
-    for (const auto start = Clock::now(); argc > 1 && std::string(argv[1]) == "--fake-helper";) {
+    for (const auto start = Clock::now(); argc > 1 && std::string(argv[1]) == "--fake-helper"; nap()) {
         if (!serverAliveFor(prefix()) || secondsSince(start) > number("server.lifetime", 60)) return 0;
-        nap();
     }
     return self.filename() == "wineserver" ? wineserverMain(argc, argv) : wineMain(argc, argv);
 }
