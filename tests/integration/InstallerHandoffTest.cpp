@@ -21,8 +21,11 @@ using Lines = std::vector<std::string>;
 TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
     testsupport::TestHome home;
     testsupport::FakeWine wine;
-    const std::string copy = Constants::supportDir() + InstallerHandoff::kCopyName;
+    const std::string copy = Constants::supportDir() + InstallerHandoff::kCopyName, folder = home.home() + "/Setup.exe";
     const std::string shelly = home.home() + "/Down loads/$(touch x); `id` 'a' \"b\" & c.exe";
+    fs::create_directories(folder);
+    writeFile(shelly, "installer");
+    using namespace InstallerHandoff;
     struct Case {
         const char* name;
         std::map<std::string, std::string> control;
@@ -30,7 +33,7 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
         Lines screens;
     };
     const Case cases[] = {
-        {"Steam appears while the installer keeps running",
+        {"Steam appears, installer still running",
          {{"run.steam", "1"}, {"run.sleep", "20"}},
          shelly,
          copy,
@@ -38,15 +41,9 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
         // Dropping the launcher's own copy must not delete the file to be run.
         {"installed and closed", {{"run.steam", "1"}}, copy, copy, {"screen steamReady"}},
         // A folder cannot be copied and is run where it lies.
-        {"cancelled",
-         {},
-         home.home() + "/Setup.exe",
-         home.home() + "/Setup.exe",
-         {"screen step1", std::string("status ") + InstallerHandoff::kNotDetected}},
-        {"Wine cannot start", {}, shelly, "", {std::string("screen error ") + InstallerHandoff::kCouldNotRun}},
+        {"cancelled", {}, folder, folder, {"screen step1", "status " + std::string(kNotDetected)}},
+        {"Wine cannot start", {}, shelly, "", {"screen error " + std::string(kCouldNotRun)}},
     };
-    fs::create_directories(home.home() + "/Setup.exe");
-    writeFile(shelly, "installer");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(Constants::prefixPath());
@@ -57,7 +54,7 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
             std::lock_guard lock(mutex);
             events.push_back(e);
         };
-        InstallerHandoff::Hooks h;
+        Hooks h;
         h.log = [&](const std::string& level, const std::string& m) { add(level + " " + m); };
         h.showLoading = [&](const std::string& m) { add("screen loading " + m); };
         h.showSteamReady = [&] { add("screen steamReady"); };
@@ -65,19 +62,18 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
         h.showError = [&](const std::string& m) { add("screen error " + m); };
         h.setStatusText = [&](const std::string& m) { add("status " + m); };
         h.steamInstalled = [] { return fs::exists(Constants::prefixPath() + Constants::steamExeUnix); };
-        const InstallerHandoff::Settings settings{Constants::supportDir(),
-                                                  c.run.empty() ? home.root() + "/no/wine" : Constants::wineBin(),
-                                                  Constants::prefixPath(), std::chrono::milliseconds(100)};
+        const Settings settings{Constants::supportDir(),
+                                c.run.empty() ? home.root() + "/no/wine" : Constants::wineBin(),
+                                Constants::prefixPath(), std::chrono::milliseconds(100)};
         const size_t callsBefore = wine.calls("wine").size();
         const auto start = std::chrono::steady_clock::now();
         // The work runs at once here instead of on a background thread.
-        InstallerHandoff::handleDroppedInstaller(c.dropped, settings, h, [](auto work) { work(); });
+        handleDroppedInstaller(c.dropped, settings, h, [](auto work) { work(); });
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << "waited for the installer";
 
         // Steam seen while the installer runs is logged too; whether the watch sees
         // it before a quick installer's end is a matter of timing.
-        Lines expected = {"INFO User dropped installer: " + c.dropped,
-                          std::string("screen loading ") + InstallerHandoff::kInstalling};
+        Lines expected = {"INFO User dropped installer: " + c.dropped, "screen loading " + std::string(kInstalling)};
         expected.insert(expected.end(), c.screens.begin(), c.screens.end());
         if (c.screens.front() != "INFO Steam detected") std::erase(events, "INFO Steam detected");
         EXPECT_EQ(events, expected);

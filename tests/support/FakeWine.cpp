@@ -86,16 +86,15 @@ bool FakeWine::serverAlive() const {
 
 void FakeWine::setServerAlive(bool alive, const std::string& prefix) {
     std::error_code ec;
-    if (alive) writeFile(binDir() + "/fake-wineserver.alive", "0\n" + prefix + "\n");
-    if (!alive) fs::remove(binDir() + "/fake-wineserver.alive", ec);
+    alive ? writeFile(binDir() + "/fake-wineserver.alive", "0\n" + prefix + "\n")
+          : (void)fs::remove(binDir() + "/fake-wineserver.alive", ec);
 }
 
 std::vector<int> FakeWine::livePids() const {
     std::vector<int> out;
     std::istringstream in(readFile(binDir() + "/fake-wine.pids"));
-    for (int pid; in >> pid;) {
+    for (int pid; in >> pid;)
         if (pid > 0 && isFixtureProcess(pid)) out.push_back(pid);
-    }
     return out;
 }
 

@@ -7,8 +7,8 @@
 
 namespace testsupport {
 
-// The fixture's control and call files hold "tag LEN:bytes\n" fields, so a
-// value keeps any byte. Header-only: the fakewine program shares them.
+// The control and call files hold "tag LEN:bytes\n" fields, so a value keeps
+// any byte; shared with the fakewine program.
 inline std::string fakeWineField(const std::string& tag, const std::string& value) {
     return tag + " " + std::to_string(value.size()) + ":" + value + "\n";
 }
@@ -29,11 +29,10 @@ struct FakeWineCall {
     std::map<std::string, std::string> env;
 };
 
-// Test fixture for the launcher's Wine runtime: installs the fakewine helper
-// program as Constants::wineBin() and Constants::wineserver() and drives it
-// through its control file (keys in tests/support/README.md). Construct a
-// TestHome first. The destructor kills every process the fixture left behind
-// (fake servers, children holding stdout); TestHome removes the files.
+// Test fixture for the launcher's Wine runtime: installs programs/fakewine as
+// Constants::wineBin() and wineserver() and drives it through its control file
+// (tests/support/README.md). Construct a TestHome first. The destructor kills
+// every process the fixture left behind; TestHome removes the files.
 class FakeWine {
 public:
     FakeWine();
@@ -56,8 +55,7 @@ public:
     bool serverAlive() const;
     void setServerAlive(bool alive, const std::string& prefix = "");
 
-    // Pids of fixture processes still alive.
-    std::vector<int> livePids() const;
+    std::vector<int> livePids() const;  // fixture processes still alive
 
 private:
     void writeControl() const;
