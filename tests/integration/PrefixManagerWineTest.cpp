@@ -1,9 +1,8 @@
 // PrefixManager's Wine commands against the fake Wine runtime: the runner,
-// the setup log, the version check, prefix creation and the installer runner.
+// the setup log, prefix creation and the installer runner.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 #include <thread>
 
 #include "support/FakeWine.h"
@@ -41,16 +40,11 @@ TEST_F(PrefixManagerWineTest, SetupLogSections) {
     wine.set("run.output", "done");
     (void)manager.runWine({"C:\\My Setup.exe", "/S"});
     const auto failed = at(manager.prefixPath(), true).runWine({"--version"});
-    EXPECT_EQ(failed.status, -1);
-    EXPECT_EQ(failed.output.rfind("Launch failed: ", 0), 0u) << failed.output;
+    EXPECT_TRUE(failed.status == -1 && failed.output.rfind("Launch failed: ", 0) == 0) << failed.output;
     EXPECT_EQ(readFile(log), "--- wine --version ---\n" + kVersion + "\n--- wine wineboot ---\n\n--- wine C:\\My " +
                                  "Setup.exe /S ---\ndone--- wine --version ---\n" + failed.output + "\n");
 
-    // A log that is not UTF-8 is replaced by the new section alone; one that
-    // cannot be replaced changes nothing in the result and leaves no temporary file.
-    writeFile(log, "old \xC0\xAF text\n");
-    (void)manager.runWine({"wineboot"});
-    EXPECT_EQ(readFile(log), "--- wine wineboot ---\n");
+    // A log that cannot be replaced changes nothing in the result and leaves no temporary file.
     fs::remove(log);
     fs::create_directories(log + "/inside");
     const auto r = manager.runWine({"--version"});
@@ -102,26 +96,12 @@ TEST_F(PrefixManagerWineTest, ConcurrentCommandsKeepSectionsWhole) {
     EXPECT_EQ(text.size(), total);
 }
 
-TEST_F(PrefixManagerWineTest, CheckWineVersion) {
-    wine.set("version.exit", 5);  // the status is not looked at
-    for (const auto& [output, expected] : std::map<std::string, std::string>{
-             {" \twine-11.4\r\n\n", "wine-11.4 valid"}, {"wine-11.3\n", "wine-11.3"}, {"wine-11.4 \xFF\n", ""}}) {
-        wine.set("version.output", output);
-        const auto check = manager.checkWineVersion();
-        EXPECT_EQ(check.version + (check.valid ? " valid" : ""), expected);
-    }
-    const auto missing = at(manager.prefixPath(), true).checkWineVersion();
-    EXPECT_FALSE(missing.valid);
-    EXPECT_EQ(missing.version.rfind("Launch failed: ", 0), 0u) << missing.version;
-}
-
 TEST_F(PrefixManagerWineTest, CreatePrefixOutcomes) {
     // control, Wine missing, created, failure reported (not when Wine succeeds without a registry)
     const std::tuple<Control, bool, bool, bool> cases[] = {
         {{}, false, true, false},
         {{{"wineboot.create", "noreg"}}, false, false, false},
         {{{"wineboot.exit", "1"}}, false, false, true},
-        {{{"wineboot.signal", "9"}}, false, false, true},
         {{}, true, false, true},
     };
     int n = 0;
@@ -140,7 +120,6 @@ TEST_F(PrefixManagerWineTest, CreatePrefixOutcomes) {
 TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnvironment) {
     const std::tuple<Control, bool, std::string, bool> cases[] = {
         // control, Steam there before, exit ("-1": Wine missing), result
-        {{{"run.steam", "1"}}, false, "0", true},
         {{{"run.steam", "1"}, {"run.exit", "2"}}, false, "2", true},
         {{}, false, "0", false},  // cancelled
         {{}, true, "-1", true},

@@ -7,8 +7,7 @@
 
 namespace testsupport {
 
-// The control and call files hold "tag LEN:bytes\n" fields, so a value keeps
-// any byte; shared with the fakewine program.
+// Control and call files hold "tag LEN:bytes\n" fields (any byte); shared with programs/fakewine.
 inline std::string fakeWineField(const std::string& tag, const std::string& value) {
     return tag + " " + std::to_string(value.size()) + ":" + value + "\n";
 }
@@ -47,11 +46,11 @@ public:
     void unset(const std::string& key) { control_.erase(key), writeControl(); }
     void configure(std::map<std::string, std::string> keys) { control_ = std::move(keys), writeControl(); }
 
-    // Every invocation so far, oldest first; calls("wine") keeps one program.
+    // Every invocation so far, oldest first; calls("wine"): that program's only.
     std::vector<FakeWineCall> calls(const std::string& program = "") const;
 
-    // The server state that "wineserver -w" waits on and "-k" ends. Setting
-    // it here starts no process; an empty prefix matches every prefix.
+    // The server state "wineserver -w" waits on and "-k" ends; setting it starts
+    // no process, and an empty prefix matches every prefix.
     bool serverAlive() const;
     void setServerAlive(bool alive, const std::string& prefix = "");
 

@@ -1,8 +1,5 @@
-// Test fixture standing in for the launcher's private Wine runtime (see
-// tests/support/README.md). Installed as both bin/wine and bin/wineserver, it
-// picks its role from the name it was started under. Wine's environment is
-// sanitised, so it reads "fake-wine.control" beside itself and records every
-// invocation in "fake-wine.calls" there.
+// Test fixture standing in for the launcher's private Wine runtime, installed
+// as both bin/wine and bin/wineserver; its files and keys: tests/support/README.md.
 #include "../FakeWine.h"
 
 #include <fcntl.h>
@@ -69,8 +66,7 @@ std::string prefix() {
     return p && *p ? p : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
 }
 
-// ---- server state: "fake-wineserver.alive" holds "<pid>\n<prefix>\n"; pid 0
-// means a test set it without a process, an empty prefix matches every prefix.
+// The server state: "fake-wineserver.alive" holds "<pid>\n<prefix>\n".
 
 const std::string& marker() {
     static const std::string path = gDir + "/fake-wineserver.alive";
@@ -97,8 +93,7 @@ void endServer(const std::string& p, bool anyOwner) {
     if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
 }
 
-// The fake server process lives while the state names it, at most
-// server.lifetime seconds, so a forgotten server never outlives a test run.
+// A fake server lives while the state names it, at most server.lifetime seconds.
 int serve() {
     for (bool claimed = false;; nap()) {
         long pid = 0;
@@ -119,8 +114,6 @@ int wineserverMain(const std::string& mode) {
     return 0;
 }
 
-// ---- wine ---------------------------------------------------------------
-
 // The keys every command has: output, a child left behind, delay, end.
 int finish(const std::string& cmd, const std::string& defaultOutput = "") {
     writeAll(1, get(cmd + ".output", defaultOutput));
@@ -130,16 +123,14 @@ int finish(const std::string& cmd, const std::string& defaultOutput = "") {
         if (pid == 0) nap(seconds), ::_exit(0);
         if (pid > 0) append("fake-wine.pids", std::to_string(pid) + "\n");
     }
+    if (number(cmd + ".sleep") > 0) append("fake-wine.pids", std::to_string(::getpid()) + "\n");
     nap(number(cmd + ".sleep"));
     if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) ::signal(sig, SIG_DFL), ::raise(sig);
     return static_cast<int>(number(cmd + ".exit"));
 }
 
-// steam.exe starts the prefix's server (which inherits stdout, as Wine's
-// does) and stays alive until the server ends (wineserver -k), SIGTERM,
-// steam.quit_after seconds or server.lifetime. After steam.helper_delay
-// seconds ("never": a launch that hangs) it starts a web helper, a process
-// whose command line holds "steamwebhelper.exe", living while the server does.
+// The Steam client: starts the prefix's server (inheriting stdout, as Wine's
+// does) and a web helper, and ends with the server (README: "The fake Steam client").
 volatile sig_atomic_t gStop = 0;
 int runSteam() {
     append("fake-wine.pids", std::to_string(::getpid()) + "\n");
