@@ -23,12 +23,10 @@ struct PrefixManagerFilesTest : testing::Test {
 }  // namespace
 
 TEST_F(PrefixManagerFilesTest, BackupRestoreAndDelete) {
-    EXPECT_FALSE(manager.backupPrefix().has_value());
     // Backup then restore: the old content is back, no backup remains.
     writeFile(prefix + "/system.reg", "old registry");
     auto backup = manager.backupPrefix();
-    ASSERT_TRUE(backup.has_value());
-    EXPECT_FALSE(fs::exists(prefix));
+    ASSERT_TRUE(backup && !fs::exists(prefix));
     writeFile(prefix + "/system.reg", "new, broken");
     EXPECT_TRUE(manager.restoreBackup(*backup));
     EXPECT_EQ(readFile(prefix + "/system.reg"), "old registry");

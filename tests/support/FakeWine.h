@@ -21,8 +21,7 @@ inline bool readFakeWineField(std::istream& in, std::string& tag, std::string& v
     return true;
 }
 
-// One recorded invocation of the fake wine or wineserver.
-struct FakeWineCall {
+struct FakeWineCall {     // one recorded invocation
     std::string program;  // "wine" or "wineserver"
     std::vector<std::string> args;
     std::map<std::string, std::string> env;

@@ -27,7 +27,7 @@ struct RecordingServices : PrefixRepair::Services {
 
 TEST(PrefixRepairTest, OutcomesByWhatFailed) {
     using R = PrefixRepair::Result;
-    const std::string b = kBackup;
+    const std::string& b = kBackup;
     const std::tuple<std::string, R, std::string, std::string> cases[] = {
         // fails, result, calls after kill and backup, screens after the first
         {"", R::rebuilt, "create deploy delete:" + b + " ", "create deploy step1"},

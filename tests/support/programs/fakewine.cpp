@@ -108,12 +108,6 @@ int serve() {
     }
 }
 
-int wineserverMain(const std::string& mode) {
-    while (mode == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
-    if (mode == "-k") endServer(prefix(), true);
-    return 0;
-}
-
 // The keys every command has: output, a child left behind, delay, end.
 int finish(const std::string& cmd, const std::string& defaultOutput = "") {
     writeAll(1, get(cmd + ".output", defaultOutput));
@@ -189,5 +183,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) record += testsupport::fakeWineField("arg", argv[i]);
     for (char** e = environ; *e; ++e) record += testsupport::fakeWineField("env", *e);
     append("fake-wine.calls", record + "end\n");
-    return program == "wineserver" ? wineserverMain(first) : wineMain(first, argc);
+    if (program != "wineserver") return wineMain(first, argc);
+    while (first == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
+    if (first == "-k") endServer(prefix(), true);
+    return 0;
 }
