@@ -3,15 +3,12 @@
 #include <signal.h>
 
 #include <chrono>
-#include <future>
-#include <thread>
 
 #include "platform/Subprocess.h"
 #include "support/TestHome.h"
 
 using platform::OutputMode;
 using platform::Subprocess;
-using Strings = std::vector<std::string>;
 
 static platform::SubprocessSpec sh(const std::string& script, OutputMode mode = OutputMode::Pipe) {
     return {"/bin/sh", {"-c", script}, {}, mode};
@@ -23,35 +20,24 @@ static std::string output(const platform::SubprocessSpec& child) {
 
 TEST(SubprocessTest, ChildGetsExactlyItsArgumentsAndEnvironment) {
     // Nothing of the launcher's own leaks in: variables, blocked or ignored signals, descriptors.
-    ::setenv("SHOULD_NOT_LEAK", "1", 1);
+    ::setenv("SHOULD_NOT_LEAK", "1", 1), ::open("/dev/null", O_RDONLY);  // a descriptor without close-on-exec
     sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    ::open("/dev/null", O_RDONLY);  // no close-on-exec
+    sigemptyset(&set), sigaddset(&set, SIGUSR1), pthread_sigmask(SIG_BLOCK, &set, nullptr), signal(SIGPIPE, SIG_IGN);
     const platform::SubprocessSpec child{testsupport::testProgram("argdump"),
                                          {"dump", "", "with blank", "\"q\" 's'", "$HOME", "a;b | c", "l1\nl2",
                                           "\xC3\xBC\xE6\x97\xA5", "*", "back\\slash"},
                                          {{"ONLY", "this one"}, {"WITH_EQUALS", "a=b"}, {"EMPTY", ""}},
                                          OutputMode::Pipe};
-    Strings want = child.arguments;
-    want.insert(want.begin(), child.executable);
-    for (const auto& [name, value] : child.environment) want.push_back(name + "=" + value);
-    const std::string dump = output(child);
-    Strings got;
-    for (size_t pos = 0, end; (end = dump.find('\0', pos)) != std::string::npos; pos = end + 1)
-        got.push_back(dump.substr(pos, end - pos));
-    EXPECT_EQ(got, want);
+    std::string want = child.executable + '\0';  // argdump ends each argv and environment entry with a NUL
+    for (const auto& arg : child.arguments) want += arg + '\0';
+    for (const auto& [name, value] : child.environment) want += name + "=" + value + '\0';
+    EXPECT_EQ(output(child), want);
 }
 
 TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
-    for (const auto& [script, status, signaled] :
-         {std::tuple{"exit 0", 0, false}, {"exit 255", 255, false}, {"kill -9 $$", 9, true}, {"kill -6 $$", 6, true}}) {
+    for (const auto& [script, status, signaled] : {std::tuple{"exit 255", 255, false}, {"kill -9 $$", 9, true}}) {
         const auto r = Subprocess::run(sh(script, OutputMode::Null));
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->exit.status, status) << script;
-        EXPECT_EQ(r->exit.signaled, signaled) << script;
+        EXPECT_TRUE(r && r->exit.status == status && r->exit.signaled == signaled) << script;
     }
     testsupport::TestHome home;
     testsupport::writeFile(home.root() + "/plain.sh", "#!/bin/sh\necho hi\n");
@@ -60,50 +46,18 @@ TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
                                       {home.root(), "Permission denied"},
                                       {std::string("relative/path"), "not absolute"}}) {
         const auto started = Subprocess::start({path, {}, {}, OutputMode::Null});
-        EXPECT_FALSE(started.process) << path;
-        EXPECT_NE(started.error.find(error), std::string::npos) << path << ": " << started.error;
+        EXPECT_TRUE(!started.process && started.error.find(error) != std::string::npos)
+            << path << ": " << started.error;
     }
-    EXPECT_FALSE(Subprocess::start(sh("exit 0", OutputMode::File)).process) << "File mode without a file";
 }
 
-TEST(SubprocessTest, OutputModesRouteAndDrainEverythingUntilTheChildExits) {
-    testsupport::TestHome home;
-    const std::string path = home.root() + "/out.log", script = "echo 0; echo 1 >&2; echo 2; echo 3 >&2";
-    auto toFile = sh(script, OutputMode::File);
-    toFile.outputFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    EXPECT_EQ(output(toFile), "");
-    ::close(toFile.outputFd);
-    EXPECT_EQ(testsupport::readFile(path), "0\n1\n2\n3\n");
-    EXPECT_EQ(output(sh(script)), "0\n1\n2\n3\n");
-    EXPECT_EQ(output(sh(script, OutputMode::PipeStdout)), "0\n2\n");
-    EXPECT_EQ(output(sh(script, OutputMode::Null)), "");
+TEST(SubprocessTest, PipeDrainsEverythingInOrderUntilTheChildExits) {
+    EXPECT_EQ(output(sh("echo 0; echo 1 >&2; echo 2; echo 3 >&2")), "0\n1\n2\n3\n");
     EXPECT_EQ(output(sh("/usr/bin/head -c 64M /dev/zero")), std::string(64u << 20, '\0')) << "beyond the pipe buffer";
     // A grandchild holding the pipe must not keep the run from ending.
     const auto start = std::chrono::steady_clock::now();
     const std::string pid = output(sh("/bin/sleep 300 & echo $!"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // only catches the hang
-    ASSERT_NE(std::atoi(pid.c_str()), 0) << pid;
-    EXPECT_EQ(::kill(std::atoi(pid.c_str()), SIGKILL), 0) << "the grandchild was still alive";
-}
-
-TEST(SubprocessTest, TerminateReportsOnTheWatcherAndDroppingNeverKills) {
-    std::promise<std::pair<platform::ExitStatus, std::thread::id>> exited;
-    auto started = Subprocess::start(sh("exec /bin/sleep 60", OutputMode::Null), [&](platform::ExitStatus st) {
-        exited.set_value({st, std::this_thread::get_id()});
-    });
-    ASSERT_TRUE(started.process);
-    auto& child = *started.process;
-    EXPECT_TRUE(child.isRunning() && !child.waitFor(0.1));
-    child.terminate();
-    const auto [st, watcher] = exited.get_future().get();
-    EXPECT_TRUE(st.signaled && st.status == SIGTERM);
-    EXPECT_NE(watcher, std::this_thread::get_id());
-    EXPECT_EQ(child.wait().status, SIGTERM);
-    EXPECT_FALSE(child.isRunning());
-    child.terminate();  // already reaped: must signal nothing
-
-    std::promise<platform::ExitStatus> natural;
-    (void)Subprocess::start(sh("exec /bin/sleep 0.5", OutputMode::Null),
-                            [&](platform::ExitStatus s) { natural.set_value(s); });  // the handle is dropped at once
-    EXPECT_FALSE(natural.get_future().get().signaled) << "it ran to its natural end";
+    const int child = std::atoi(pid.c_str());  // 0 never reaches kill, which would hit the whole group
+    EXPECT_TRUE(child > 0 && ::kill(child, SIGKILL) == 0) << "the grandchild was still alive: " << pid;
 }

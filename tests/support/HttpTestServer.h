@@ -1,47 +1,97 @@
 #pragma once
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
-#include <cstdint>
+#include <cerrno>
+#include <csignal>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 namespace testsupport {
 
-// A small HTTP/1.1 server on an ephemeral 127.0.0.1 port, run in-process by a
-// test or benchmark. It serves one file and can misbehave the ways a download
-// server does. Connections are answered one at a time on the server's thread
-// and closed after one response; destruction stops it and joins the thread.
+// A small HTTP/1.1 server on an ephemeral 127.0.0.1 port, run in-process by a test or benchmark. It
+// serves one file with its length; any other path is redirected (302) to the file or to redirectTo.
+// Connections are answered one at a time on the server's thread and closed after one response;
+// destruction stops it and joins the thread.
 class HttpTestServer {
 public:
-    enum class Mode {
-        serve,           // 200 with Content-Length
-        notFound,        // a 404 HTML page
-        closeDelimited,  // 200 without Content-Length; the body ends when the connection closes
-        resetAfter,      // announces the full length, sends faultAfterBytes, then resets the connection
-        stallAfter,      // announces the full length, sends faultAfterBytes, then goes silent
-        redirect,        // 302 from any other path to the served one, or to redirectTo
-    };
-
     struct Options {
         std::string filePath = {};  // the body
-        Mode mode = Mode::serve;
-        uint64_t faultAfterBytes = 0;
         std::string redirectTo = {};
     };
 
-    explicit HttpTestServer(Options options);
-    ~HttpTestServer();
+    explicit HttpTestServer(Options options) : options_(std::move(options)) {
+        ::signal(SIGPIPE, SIG_IGN);  // sending to a client that hung up must not kill the process
+        fileFd_ = ::open(options_.filePath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fileFd_ < 0) throw std::runtime_error("cannot open " + options_.filePath);
+        sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t len = sizeof addr;
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(listenFd_, 16) != 0 || ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd < 0) continue;
+                const timeval limit{30, 0};  // a client that stops talking cannot hold the server forever
+                for (int option : {SO_SNDTIMEO, SO_RCVTIMEO})
+                    ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
+                respond(fd);
+                ::close(fd);
+            }
+        });
+    }
+    ~HttpTestServer() {
+        stop_ = true;
+        ::shutdown(listenFd_, SHUT_RDWR);  // wakes the blocked accept
+        thread_.join();
+        for (int fd : {listenFd_, fileFd_}) ::close(fd);
+    }
 
     // "http://127.0.0.1:PORT" + path; the served file's path when empty.
-    [[nodiscard]] std::string url(const std::string& path = "") const;
+    std::string url(const std::string& path = "") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + (path.empty() ? kServedPath : path);
+    }
 
 private:
-    void respond(int fd);
+    static constexpr char kServedPath[] = "/downloads/wine-staging-11.4-osx64.tar.xz";
+
+    void respond(int fd) {
+        std::string request, served = kServedPath;
+        char buf[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            request.append(buf, static_cast<size_t>(n));
+        }
+        const auto begin = request.find(' ') + 1;  // "GET /target HTTP/1.1"
+        const bool file = request.substr(begin, request.find(' ', begin) - begin) == served;
+        struct stat st {};
+        std::string head =
+            "HTTP/1.1 302 Found\r\nLocation: " + (options_.redirectTo.empty() ? served : options_.redirectTo) +
+            "\r\nContent-Length: 0";
+        if (file && ::fstat(fileFd_, &st) == 0)
+            head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(st.st_size);
+        head += "\r\nConnection: close\r\n\r\n";
+        if (::send(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) || !file) return;
+        for (off_t offset = 0; offset < st.st_size;)
+            if (const auto n = ::sendfile(fd, fileFd_, &offset, st.st_size - offset);
+                n == 0 || (n < 0 && errno != EINTR))
+                return;  // the client went away
+    }
 
     Options options_;
-    int fileFd_ = -1;
-    int listenFd_ = -1;
-    uint64_t fileSize_ = 0;
+    int fileFd_ = -1, listenFd_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;

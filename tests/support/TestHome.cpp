@@ -13,14 +13,10 @@ namespace fs = std::filesystem;
 namespace testsupport {
 
 TestHome::TestHome() : root_((fs::temp_directory_path() / "ferrowick-test-XXXXXX").string()) {
-    if (!::mkdtemp(root_.data()))
-        throw fs::filesystem_error("mkdtemp", root_, std::error_code(errno, std::generic_category()));
-    home_ = root_ + "/Home Dir \xC3\xBC\xC3\x9F";  // "Home Dir üß"
-    tmp_ = root_ + "/tmp";
-    bundle_ = root_ + "/bundle";
+    if (!::mkdtemp(root_.data())) throw fs::filesystem_error("mkdtemp", root_, {errno, std::generic_category()});
+    home_ = root_ + "/Home Dir \xC3\xBC\xC3\x9F", tmp_ = root_ + "/tmp", bundle_ = root_ + "/bundle";  // "Home Dir üß"
     for (const auto* dir : {&home_, &tmp_, &bundle_}) fs::create_directories(*dir);
-    ::setenv("HOME", home_.c_str(), 1);
-    ::setenv("TMPDIR", tmp_.c_str(), 1);
+    ::setenv("HOME", home_.c_str(), 1), ::setenv("TMPDIR", tmp_.c_str(), 1);
     platform::Bundle::overrideResourcePath(bundle_);
 }
 

@@ -24,5 +24,4 @@ int main(int argc, char** argv) {
                                        (::sigaction(n, nullptr, &action) == 0 && action.sa_handler == SIG_IGN));
         if (signal || (n > 2 && ::fcntl(n, F_GETFD) != -1)) std::printf("unclean %d%c", n, '\0');
     }
-    return 0;
 }
