@@ -5,7 +5,6 @@
 #include <chrono>
 #include <filesystem>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 #include "support/TestHome.h"
@@ -19,10 +18,6 @@ namespace {
 
 std::string binDir() {
     return Constants::wineDir() + "/bin";
-}
-
-std::string markerPath() {
-    return binDir() + "/fake-wineserver.alive";
 }
 
 // A listed pid is ours only while its command line still names the bin
@@ -44,12 +39,9 @@ bool isFixtureProcess(int pid) {
 }  // namespace
 
 FakeWine::FakeWine() {
-    std::error_code ec;
-    fs::create_directories(binDir(), ec);
-    for (const auto* target : {&Constants::wineBin(), &Constants::wineserver()}) {
-        fs::copy_file(testProgram("fakewine"), *target, fs::copy_options::overwrite_existing, ec);
-        if (ec) throw std::runtime_error("cannot install the fake Wine at " + *target + ": " + ec.message());
-    }
+    fs::create_directories(binDir());
+    for (const auto* target : {&Constants::wineBin(), &Constants::wineserver()})
+        fs::copy_file(testProgram("fakewine"), *target, fs::copy_options::overwrite_existing);
     writeControl();
 }
 
@@ -58,21 +50,6 @@ FakeWine::~FakeWine() {
     // Killed orphans are reaped by init; wait for that so none is seen alive later.
     for (int i = 0; i < 100 && !livePids().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     setServerAlive(false);
-}
-
-void FakeWine::set(const std::string& key, const std::string& value) {
-    control_[key] = value;
-    writeControl();
-}
-
-void FakeWine::unset(const std::string& key) {
-    control_.erase(key);
-    writeControl();
-}
-
-void FakeWine::configure(std::map<std::string, std::string> keys) {
-    control_ = std::move(keys);
-    writeControl();
 }
 
 void FakeWine::writeControl() const {
@@ -100,21 +77,20 @@ std::vector<FakeWineCall> FakeWine::calls(const std::string& program) const {
 }
 
 bool FakeWine::serverAlive() const {
-    return fs::exists(markerPath());
+    return fs::exists(binDir() + "/fake-wineserver.alive");
 }
 
 void FakeWine::setServerAlive(bool alive, const std::string& prefix) {
     std::error_code ec;
-    if (alive) writeFile(markerPath(), "0\n" + prefix + "\n");
-    if (!alive) fs::remove(markerPath(), ec);
+    alive ? writeFile(binDir() + "/fake-wineserver.alive", "0\n" + prefix + "\n")
+          : (void)fs::remove(binDir() + "/fake-wineserver.alive", ec);
 }
 
 std::vector<int> FakeWine::livePids() const {
     std::vector<int> out;
     std::istringstream in(readFile(binDir() + "/fake-wine.pids"));
-    for (int pid; in >> pid;) {
+    for (int pid; in >> pid;)
         if (pid > 0 && isFixtureProcess(pid)) out.push_back(pid);
-    }
     return out;
 }
 

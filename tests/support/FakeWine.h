@@ -7,8 +7,7 @@
 
 namespace testsupport {
 
-// The fixture's control and call files hold "tag LEN:bytes\n" fields, so a
-// value keeps any byte. Header-only: the fakewine program shares them.
+// Control and call files hold "tag LEN:bytes\n" fields (any byte); shared with programs/fakewine.
 inline std::string fakeWineField(const std::string& tag, const std::string& value) {
     return tag + " " + std::to_string(value.size()) + ":" + value + "\n";
 }
@@ -22,18 +21,16 @@ inline bool readFakeWineField(std::istream& in, std::string& tag, std::string& v
     return true;
 }
 
-// One recorded invocation of the fake wine or wineserver.
-struct FakeWineCall {
+struct FakeWineCall {     // one recorded invocation
     std::string program;  // "wine" or "wineserver"
     std::vector<std::string> args;
     std::map<std::string, std::string> env;
 };
 
-// Test fixture for the launcher's Wine runtime: installs the fakewine helper
-// program as Constants::wineBin() and Constants::wineserver() and drives it
-// through its control file (keys in tests/support/README.md). Construct a
-// TestHome first. The destructor kills every process the fixture left behind
-// (fake servers, children holding stdout); TestHome removes the files.
+// Test fixture for the launcher's Wine runtime: installs programs/fakewine as
+// Constants::wineBin() and wineserver() and drives it through its control file
+// (tests/support/README.md). Construct a TestHome first. The destructor kills
+// every process the fixture left behind; TestHome removes the files.
 class FakeWine {
 public:
     FakeWine();
@@ -41,23 +38,22 @@ public:
     FakeWine(const FakeWine&) = delete;
     FakeWine& operator=(const FakeWine&) = delete;
 
-    // Sets one control key ("wineboot.exit", "run.steam", ...) to raw bytes.
-    void set(const std::string& key, const std::string& value);
+    // Sets one control key ("wineboot.exit", "run.steam", ...) to raw bytes;
+    // configure() replaces every key at once, configure({}) restores the defaults.
+    void set(const std::string& key, const std::string& value) { control_[key] = value, writeControl(); }
     void set(const std::string& key, int value) { set(key, std::to_string(value)); }
-    void unset(const std::string& key);
-    // Replaces every key at once; configure({}) restores the defaults.
-    void configure(std::map<std::string, std::string> keys);
+    void unset(const std::string& key) { control_.erase(key), writeControl(); }
+    void configure(std::map<std::string, std::string> keys) { control_ = std::move(keys), writeControl(); }
 
-    // Every invocation so far, oldest first; calls("wine") keeps one program.
+    // Every invocation so far, oldest first; calls("wine"): that program's only.
     std::vector<FakeWineCall> calls(const std::string& program = "") const;
 
-    // The server state that "wineserver -w" waits on and "-k" ends. Setting
-    // it here starts no process; an empty prefix matches every prefix.
+    // The server state "wineserver -w" waits on and "-k" ends; setting it starts
+    // no process, and an empty prefix matches every prefix.
     bool serverAlive() const;
     void setServerAlive(bool alive, const std::string& prefix = "");
 
-    // Pids of fixture processes still alive.
-    std::vector<int> livePids() const;
+    std::vector<int> livePids() const;  // fixture processes still alive
 
 private:
     void writeControl() const;

@@ -1,5 +1,12 @@
 #pragma once
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 
 namespace testsupport {
@@ -10,17 +17,32 @@ namespace testsupport {
 // tells whether the pin holds; tests skip when it does not.
 class Undeletable {
 public:
-    explicit Undeletable(std::string path);
-    ~Undeletable();
+    explicit Undeletable(std::string path) : path_(std::move(path)) {
+        immutable_ = setImmutable(true);
+        if (!immutable_ && ::geteuid() != 0) readOnlyParent_ = ::chmod(parent().c_str(), 0555) == 0;
+    }
+    ~Undeletable() {
+        if (immutable_) setImmutable(false);
+        if (readOnlyParent_) ::chmod(parent().c_str(), 0755);
+    }
     Undeletable(const Undeletable&) = delete;
     Undeletable& operator=(const Undeletable&) = delete;
-
     bool active() const { return immutable_ || readOnlyParent_; }
 
 private:
+    std::string parent() const { return std::filesystem::path(path_).parent_path().string(); }
+    bool setImmutable(bool on) const {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        int flags = 0;
+        bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) ::close(fd);
+        return ok;
+    }
+
     std::string path_;
-    bool immutable_ = false;
-    bool readOnlyParent_ = false;
+    bool immutable_ = false, readOnlyParent_ = false;
 };
 
 }  // namespace testsupport

@@ -1,9 +1,5 @@
-// Test fixture standing in for the launcher's private Wine runtime, which
-// cannot run here. testsupport::FakeWine copies this one program to both
-// <wineDir>/bin/wine and <wineDir>/bin/wineserver; it tells the roles apart by
-// the name it was started under. The child environment is sanitised, so it
-// reads its instructions from "fake-wine.control" beside itself and records
-// every invocation in "fake-wine.calls" there. See tests/support/README.md.
+// Test fixture standing in for the launcher's private Wine runtime, installed
+// as both bin/wine and bin/wineserver; its files and keys: tests/support/README.md.
 #include "../FakeWine.h"
 
 #include <fcntl.h>
@@ -11,15 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -30,6 +20,7 @@ namespace {
 
 std::string gDir;  // the bin directory holding the fixture and its files
 std::map<std::string, std::string> gControl;
+const auto gStart = Clock::now();
 
 std::string get(const std::string& key, const std::string& fallback = "") {
     auto it = gControl.find(key);
@@ -38,278 +29,142 @@ std::string get(const std::string& key, const std::string& fallback = "") {
 double number(const std::string& key, double fallback = 0) {
     return std::atof(get(key, std::to_string(fallback)).c_str());
 }
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+double elapsed() {
+    return std::chrono::duration<double>(Clock::now() - gStart).count();
 }
-void nap() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+void nap(double seconds = 0.02) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-void writeText(const std::string& path, const std::string& text) {
+void writeAll(int fd, const std::string& text) {
+    for (ssize_t done = 0, n = 0; done < static_cast<ssize_t>(text.size()); done += n) {
+        if ((n = ::write(fd, text.data() + done, text.size() - done)) <= 0) return;
+    }
+}
+// One whole record per write, so concurrent invocations never interleave.
+void append(const std::string& name, const std::string& text) {
+    const int fd = ::open((gDir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) writeAll(fd, text), ::close(fd);
+}
+void writeFile(const std::string& path, const std::string& text) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-void writeAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
-
-// One whole record per write, so concurrent invocations never interleave.
-void appendFile(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    writeAll(fd, text);
-    ::close(fd);
-}
-
-void rememberPid(pid_t pid) {
-    appendFile(gDir + "/fake-wine.pids", std::to_string(pid) + "\n");
-}
-
-void recordCall(const std::string& program, int argc, char** argv) {
-    std::string record = testsupport::fakeWineField("program", program);
-    for (int i = 1; i < argc; ++i) record += testsupport::fakeWineField("arg", argv[i]);
-    for (char** e = environ; *e; ++e) record += testsupport::fakeWineField("env", *e);
-    appendFile(gDir + "/fake-wine.calls", record + "end\n");
+// Starts this program again as `role` (a fake server or web helper).
+pid_t spawn(const char* exe, const char* role, const char* extra = nullptr) {
+    const std::string path = gDir + "/" + exe;
+    const pid_t pid = ::fork();
+    if (pid == 0) ::execl(path.c_str(), path.c_str(), role, extra, static_cast<char*>(nullptr)), ::_exit(127);
+    if (pid > 0) append("fake-wine.pids", std::to_string(pid) + "\n");
+    return pid;
 }
 
 std::string prefix() {
     const char* p = std::getenv("WINEPREFIX");
-    const char* home = std::getenv("HOME");
-    return p && *p ? p : std::string(home ? home : "") + "/.wine";
+    return p && *p ? p : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
 }
 
-// ---- server state -------------------------------------------------------
-// "fake-wineserver.alive" holds "<pid>\n<prefix>\n"; pid 0 means a test set
-// it without a process, and an empty prefix matches every prefix.
+// The server state: "fake-wineserver.alive" holds "<pid>\n<prefix>\n".
 
-std::string markerPath() {
-    return gDir + "/fake-wineserver.alive";
+const std::string& marker() {
+    static const std::string path = gDir + "/fake-wineserver.alive";
+    return path;
 }
-
 bool readMarker(long& pid, std::string& owner) {
-    std::ifstream in(markerPath());
+    std::ifstream in(marker());
     std::string pidText;
-    if (!in || !std::getline(in, pidText)) return false;
+    if (!std::getline(in, pidText)) return false;
     std::getline(in, owner);
-    pid = std::atol(pidText.c_str());
-    return true;
+    return pid = std::atol(pidText.c_str()), true;
 }
-
 bool serverAliveFor(const std::string& p) {
     long pid = 0;
     std::string owner;
     return readMarker(pid, owner) && (owner.empty() || owner == p);
 }
-
-// Removes the state of `p`'s server and terminates its process; `anyOwner`
-// lets a state without a prefix match too.
+// Removes `p`'s server state and ends its process; `anyOwner`: an unowned state too.
 void endServer(const std::string& p, bool anyOwner) {
     long pid = 0;
     std::string owner;
     if (!readMarker(pid, owner) || !(owner == p || (anyOwner && owner.empty()))) return;
-    ::unlink(markerPath().c_str());
+    ::unlink(marker().c_str());
     if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
 }
 
-// Starts a fake server that inherits stdout and stderr, as Wine's does.
-void startServer(const std::string& p) {
-    if (serverAliveFor(p)) return;
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string exe = gDir + "/wineserver";
-        ::execl(exe.c_str(), exe.c_str(), "--fake-serve", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (pid < 0) return;
-    rememberPid(pid);
-    writeText(markerPath() + ".tmp", std::to_string(pid) + "\n" + p + "\n");
-    ::rename((markerPath() + ".tmp").c_str(), markerPath().c_str());
-}
-
-// The fake server process: lives while the state names it, at most
-// server.lifetime seconds, so a forgotten server never outlives a test run.
+// A fake server lives while the state names it, at most server.lifetime seconds.
 int serve() {
-    const auto start = Clock::now();
-    const long self = ::getpid();
-    for (bool claimed = false;;) {
+    for (bool claimed = false;; nap()) {
         long pid = 0;
         std::string owner;
-        const bool present = readMarker(pid, owner);
-        if (present && pid == self) claimed = true;
-        if (claimed && (!present || pid != self)) return 0;
-        if (!claimed && secondsSince(start) > 2.0) return 0;
-        if (secondsSince(start) > number("server.lifetime", 60)) {
-            if (claimed) ::unlink(markerPath().c_str());
+        const bool mine = readMarker(pid, owner) && pid == ::getpid();
+        if (mine) claimed = true;
+        if (!mine && (claimed || elapsed() > 2.0)) return 0;
+        if (elapsed() > number("server.lifetime", 60)) {
+            if (mine) ::unlink(marker().c_str());
             return 0;
         }
-        nap();
     }
 }
 
-int wineserverMain(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "--fake-serve") return serve();
-    recordCall("wineserver", argc, argv);
-    const std::string mode = argc > 1 ? argv[1] : "";
-    const auto start = Clock::now();
-    while (mode == "-w" && serverAliveFor(prefix()) && secondsSince(start) < 120) nap();
-    if (mode == "-k") endServer(prefix(), true);
-    return 0;
-}
-
-// ---- commands -----------------------------------------------------------
-
-std::string regEscaped(const std::string& s) {
-    std::string out;
-    for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
-    return out;
-}
-
-std::string registryHeader(const std::string& root) {
-    return "WINE REGISTRY Version 2\n;; All keys relative to " + root + "\n\n#arch=win64\n";
-}
-
-// "reg add KEY /v NAME [/t REG_DWORD] /d DATA /f" into user.reg in Wine's
-// text format; a value of the same name in the same key is replaced.
-int regAdd(int argc, char** argv) {
-    if (argc < 4 || std::string(argv[2]) != "add") return 1;
-    std::map<std::string, std::string> option{{"/t", "REG_SZ"}};
-    for (int i = 4; i + 1 < argc; i += 2) option[argv[i]] = argv[i + 1];
-    std::string key = argv[3];
-    for (const std::string root : {"HKEY_CURRENT_USER\\", "HKCU\\"}) {
-        if (key.rfind(root, 0) == 0) key.erase(0, root.size());
-    }
-    char dword[32];
-    std::snprintf(dword, sizeof dword, "dword:%08lx", std::strtoul(option["/d"].c_str(), nullptr, 0));
-    const std::string name = "\"" + regEscaped(option["/v"]) + "\"=";
-    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + regEscaped(option["/d"]) + "\"");
-
-    std::string text = readText(prefix() + "/user.reg");
-    const std::string header = "\n[" + regEscaped(key) + "] ";
-    size_t at = text.find(header);
-    if (at == std::string::npos) {
-        at = text.size();
-        text += header + std::to_string(std::time(nullptr)) + "\n#time=1d0000000000000\n";
-    }
-    const size_t last = std::min(text.find("\n\n", at + 1), text.size() - 1);  // the section's last '\n'
-    const size_t old = text.find("\n" + name, at + 1);
-    if (old < last) text.replace(old + 1, text.find('\n', old + 1) - old - 1, line);
-    if (old >= last) text.insert(last + 1, line + "\n");
-    writeText(prefix() + "/user.reg", text);
-    return 0;
-}
-
-void wineboot() {
-    const std::string p = prefix();
-    std::error_code ec;
-    for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
-    if (!fs::exists(p + "/user.reg")) writeText(p + "/user.reg", registryHeader("\\\\User\\\\S-1-5-21-0-0-0-1000"));
-    if (get("wineboot.create", "all") != "noreg" && !fs::exists(p + "/system.reg")) {
-        writeText(p + "/system.reg", registryHeader("\\\\Machine"));
-    }
-}
-
-// The keys every command has: output, processes left behind, delay, end.
-int finish(const std::string& cmd, int defaultExit, const std::string& defaultOutput) {
+// The keys every command has: output, a child left behind, delay, end.
+int finish(const std::string& cmd, const std::string& defaultOutput = "") {
     writeAll(1, get(cmd + ".output", defaultOutput));
     writeAll(2, get(cmd + ".stderr"));
-    const std::string block(1 << 20, 'w');
-    for (int i = 0; i < number(cmd + ".output_mb"); ++i) writeAll(1, block);
     if (const double seconds = number(cmd + ".child"); seconds > 0) {
         const pid_t pid = ::fork();
-        if (pid == 0) {
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-            ::_exit(0);
-        }
-        if (pid > 0) rememberPid(pid);
+        if (pid == 0) nap(seconds), ::_exit(0);
+        if (pid > 0) append("fake-wine.pids", std::to_string(pid) + "\n");
     }
-    std::this_thread::sleep_for(std::chrono::duration<double>(number(cmd + ".sleep")));
-    if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) {
-        ::signal(sig, SIG_DFL);
-        ::raise(sig);
-    }
-    return static_cast<int>(number(cmd + ".exit", defaultExit));
+    if (number(cmd + ".sleep") > 0) append("fake-wine.pids", std::to_string(::getpid()) + "\n");
+    nap(number(cmd + ".sleep"));
+    if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) ::signal(sig, SIG_DFL), ::raise(sig);
+    return static_cast<int>(number(cmd + ".exit"));
 }
 
-// ---- Steam client -------------------------------------------------------
-// steam.exe starts the prefix's server and stays alive like the real client,
-// until the server ends (wineserver -k), SIGTERM, steam.quit_after seconds or
-// server.lifetime. After steam.helper_delay seconds ("never": a launch that
-// hangs) it starts a web helper: a fixture process whose command line holds
-// "steamwebhelper.exe" and that lives while the server does.
-
-constexpr char kSteamExe[] = "C:\\Program Files (x86)\\Steam\\steam.exe";
-constexpr char kHelperExe[] = "C:\\Program Files (x86)\\Steam\\bin\\cef\\cef.win7x64\\steamwebhelper.exe";
+// The Steam client: starts the prefix's server (inheriting stdout, as Wine's
+// does) and a web helper, and ends with the server (README: "The fake Steam client").
 volatile sig_atomic_t gStop = 0;
-
 int runSteam() {
-    rememberPid(::getpid());
+    append("fake-wine.pids", std::to_string(::getpid()) + "\n");
     struct sigaction stop {};
     stop.sa_handler = [](int) { gStop = 1; };
     ::sigaction(SIGTERM, &stop, nullptr);
     writeAll(1, get("steam.output", "fake steam client starting\n"));
-    startServer(prefix());
-
+    if (const pid_t server = serverAliveFor(prefix()) ? 0 : spawn("wineserver", "--fake-serve"); server > 0) {
+        writeFile(marker() + ".tmp", std::to_string(server) + "\n" + prefix() + "\n");
+        ::rename((marker() + ".tmp").c_str(), marker().c_str());
+    }
     const std::string delay = get("steam.helper_delay", "0");
     const double quitAfter = number("steam.quit_after");
-    const auto start = Clock::now();
     pid_t helper = -1;
-    while (!gStop && serverAliveFor(prefix())) {
-        const double elapsed = secondsSince(start);
-        if (elapsed > number("server.lifetime", 60) || (quitAfter > 0 && elapsed > quitAfter)) break;
-        if (helper < 0 && delay != "never" && elapsed >= std::atof(delay.c_str())) {
-            helper = ::fork();
-            if (helper == 0) {
-                const std::string exe = gDir + "/wine";
-                ::execl(exe.c_str(), exe.c_str(), "--fake-helper", kHelperExe, static_cast<char*>(nullptr));
-                ::_exit(127);
-            }
-            if (helper > 0) rememberPid(helper);
+    for (; !gStop && serverAliveFor(prefix()); nap()) {
+        if (elapsed() > number("server.lifetime", 60) || (quitAfter > 0 && elapsed() > quitAfter)) break;
+        if (helper < 0 && delay != "never" && elapsed() >= std::atof(delay.c_str())) {
+            helper = spawn("wine", "--fake-helper",
+                           "C:\\Program Files (x86)\\Steam\\bin\\cef\\cef.win7x64\\steamwebhelper.exe");
         }
-        nap();
     }
-    if (helper > 0) {
-        ::kill(helper, SIGTERM);
-        ::waitpid(helper, nullptr, 0);
-    }
-    // Wine's server goes once its last client has.
-    endServer(prefix(), false);
+    if (helper > 0) ::kill(helper, SIGTERM), ::waitpid(helper, nullptr, 0);
+    endServer(prefix(), false);  // Wine's server goes once its last client has.
     return static_cast<int>(number("steam.exit"));
 }
 
-int wineMain(int argc, char** argv) {
-    recordCall("wine", argc, argv);
-    const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--version") return finish("version", 0, "wine-11.4 (Staging)\n");
-    if (first == "wineboot") {
-        if (number("wineboot.exit") == 0 && number("wineboot.signal") == 0) wineboot();
-        return finish("wineboot", 0, "");
+int wineMain(const std::string& first, int argc) {
+    const std::string p = prefix();
+    if (first == "--version") return finish("version", "wine-11.4 (Staging)\n");
+    if (first == "wineboot" && number("wineboot.exit") == 0 && number("wineboot.signal") == 0) {
+        std::error_code ec;
+        for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
+        if (get("wineboot.create") != "noreg") writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n");
     }
-    if (first == "reg") {
-        const int status = regAdd(argc, argv);
-        return finish("reg", status, status == 0 ? "The operation completed successfully.\n" : "reg: bad arguments\n");
-    }
-    if (first == kSteamExe && argc == 2) return runSteam();
+    if (first == "wineboot") return finish("wineboot");
+    if (first == "reg") return finish("reg", "The operation completed successfully.\n");
+    if (first == "C:\\Program Files (x86)\\Steam\\steam.exe" && argc == 2) return runSteam();
     // Anything else is a Windows program to run, such as an installer.
-    if (number("run.steam") != 0) {
-        writeText(prefix() + "/drive_c/Program Files (x86)/Steam/steam.exe", "fake steam client\n");
-    }
-    return finish("run", 0, "");
+    if (number("run.steam") != 0) writeFile(p + "/drive_c/Program Files (x86)/Steam/steam.exe", "fake steam\n");
+    return finish("run");
 }
 
 }  // namespace
@@ -319,10 +174,17 @@ int main(int argc, char** argv) {
     gDir = self.parent_path().string();
     std::ifstream in(gDir + "/fake-wine.control", std::ios::binary);
     for (std::string key, value; testsupport::readFakeWineField(in, key, value);) gControl[key] = value;
+    const std::string first = argc > 1 ? argv[1] : "", program = self.filename();
+    if (first == "--fake-serve") return serve();
     // The web helper lives while its prefix's server does.
-    for (const auto start = Clock::now(); argc > 1 && std::string(argv[1]) == "--fake-helper";) {
-        if (!serverAliveFor(prefix()) || secondsSince(start) > number("server.lifetime", 60)) return 0;
-        nap();
-    }
-    return self.filename() == "wineserver" ? wineserverMain(argc, argv) : wineMain(argc, argv);
+    while (first == "--fake-helper" && serverAliveFor(prefix()) && elapsed() < number("server.lifetime", 60)) nap();
+    if (first == "--fake-helper") return 0;
+    std::string record = testsupport::fakeWineField("program", program);
+    for (int i = 1; i < argc; ++i) record += testsupport::fakeWineField("arg", argv[i]);
+    for (char** e = environ; *e; ++e) record += testsupport::fakeWineField("env", *e);
+    append("fake-wine.calls", record + "end\n");
+    if (program != "wineserver") return wineMain(first, argc);
+    while (first == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
+    if (first == "-k") endServer(prefix(), true);
+    return 0;
 }
