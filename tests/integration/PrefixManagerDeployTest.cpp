@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "logging/Logger.h"
 #include "runtime/RuntimeValidator.h"
 #include "support/FakeWine.h"
 #include "support/GraphicsBundle.h"
@@ -76,4 +77,10 @@ TEST(PrefixManagerDeployTest, CopiesWritesTheRegistryAndDetectsAnyLaterChange) {
         writeFile(deployed(i), original);
     }
     EXPECT_TRUE(manager.mesaDLLsDeployed());
+
+    // The values reach the prefix's user.reg, where the registry report finds the overrides.
+    wine.configure({});
+    ASSERT_TRUE(manager.deployMesaDLLs({}));
+    EXPECT_EQ(Logger::registryOverrideLines(readFile(manager.prefixPath() + "/user.reg")),
+              (Lines{"  Override: \"opengl32\"=\"native\"", "  Override: \"libgallium_wgl\"=\"native\""}));
 }

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -151,15 +153,49 @@ int runSteam() {
     return static_cast<int>(number("steam.exit"));
 }
 
-int wineMain(const std::string& first, int argc) {
+// "reg add HKEY_CURRENT_USER\\KEY /v NAME [/t REG_DWORD] /d DATA /f" into user.reg
+// in Wine's text format; a value of the same name in the same key is replaced.
+void regAdd(int argc, char** argv) {
+    if (argc < 4 || std::string(argv[2]) != "add") return;
+    std::map<std::string, std::string> option;
+    for (int i = 4; i + 1 < argc; i += 2) option[argv[i]] = argv[i + 1];
+    const auto escaped = [](const std::string& s) {
+        std::string out;
+        for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
+        return out;
+    };
+    std::string key = argv[3];
+    if (key.rfind("HKEY_CURRENT_USER\\", 0) == 0) key.erase(0, 18);
+    const std::string name = "\"" + escaped(option["/v"]) + "\"=";
+    char dword[32];
+    std::snprintf(dword, sizeof dword, "dword:%08lx", std::strtoul(option["/d"].c_str(), nullptr, 0));
+    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + escaped(option["/d"]) + "\"");
+    std::ifstream in(prefix() + "/user.reg", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    const std::string header = "\n[" + escaped(key) + "]\n";
+    if (text.find(header) == std::string::npos) text += header;
+    const size_t body = text.find(header) + header.size();
+    const size_t end = std::min(text.find("\n[", body), text.size());
+    const size_t old = text.find(name, body);
+    if (old < end) {
+        text.replace(old, text.find('\n', old) - old, line);
+    } else {
+        text.insert(end, (end > 0 && text[end - 1] != '\n' ? "\n" : "") + line + "\n");
+    }
+    writeFile(prefix() + "/user.reg", text);
+}
+
+int wineMain(const std::string& first, int argc, char** argv) {
     const std::string p = prefix();
     if (first == "--version") return finish("version", "wine-11.4 (Staging)\n");
     if (first == "wineboot" && number("wineboot.exit") == 0 && number("wineboot.signal") == 0) {
         std::error_code ec;
         for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
         if (get("wineboot.create") != "noreg") writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n");
+        if (!fs::exists(p + "/user.reg")) writeFile(p + "/user.reg", "WINE REGISTRY Version 2\n");
     }
     if (first == "wineboot") return finish("wineboot");
+    if (first == "reg" && number("reg.exit") == 0) regAdd(argc, argv);
     if (first == "reg") return finish("reg", "The operation completed successfully.\n");
     if (first == "C:\\Program Files (x86)\\Steam\\steam.exe" && argc == 2) return runSteam();
     // Anything else is a Windows program to run, such as an installer.
@@ -183,7 +219,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) record += testsupport::fakeWineField("arg", argv[i]);
     for (char** e = environ; *e; ++e) record += testsupport::fakeWineField("env", *e);
     append("fake-wine.calls", record + "end\n");
-    if (program != "wineserver") return wineMain(first, argc);
+    if (program != "wineserver") return wineMain(first, argc, argv);
     while (first == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
     if (first == "-k") endServer(prefix(), true);
     return 0;
