@@ -23,6 +23,7 @@ public:
     [[nodiscard]] static std::string hex(std::string_view data);
 
 private:
+    static std::string lowerHex(const unsigned char* digest, size_t length);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

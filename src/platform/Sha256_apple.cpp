@@ -28,19 +28,7 @@ void Sha256::update(const void* data, size_t size) {
 std::string Sha256::finalizeHex() {
     unsigned char digest[CC_SHA256_DIGEST_LENGTH];
     CC_SHA256_Final(digest, &impl_->ctx);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : digest) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0xF]);
-    }
-    return out;
-}
-
-std::string Sha256::hex(std::string_view data) {
-    Sha256 h;
-    h.update(data);
-    return h.finalizeHex();
+    return lowerHex(digest, sizeof digest);
 }
 
 }  // namespace platform

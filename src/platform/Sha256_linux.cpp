@@ -23,20 +23,7 @@ std::string Sha256::finalizeHex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(impl_->ctx, digest, &length);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        out.push_back(kDigits[digest[i] >> 4]);
-        out.push_back(kDigits[digest[i] & 0xF]);
-    }
-    return out;
-}
-
-std::string Sha256::hex(std::string_view data) {
-    Sha256 h;
-    h.update(data);
-    return h.finalizeHex();
+    return lowerHex(digest, length);
 }
 
 }  // namespace platform
