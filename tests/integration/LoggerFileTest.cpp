@@ -6,6 +6,7 @@
 
 #include "logging/Logger.h"
 #include "support/TestHome.h"
+#include "wine/Constants.h"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -49,4 +50,20 @@ TEST(LoggerFileTest, StartEmptiesTheLogWhichTakesWholeLinesFromManyThreadsUntilD
     // The registry report reads CRLF lines as LF ones, so no carriage return ends up inside a log line.
     EXPECT_EQ(Logger::registryOverrideLines("[DllOverrides] 1\r\n\"a\"=\"n\"\r\n[X] 2\r\n\"b\"=\"m\""),
               std::vector<std::string>{"  Override: \"a\"=\"n\""});
+}
+
+TEST(LoggerFileTest, PrefixReportGivesSizesAndWarnsForEveryMissingDll) {
+    testsupport::TestHome home;
+    const std::string windows = Constants::prefixPath() + "/drive_c/windows/";
+    writeFile(Constants::prefixPath() + "/system.reg", "");
+    writeFile(windows + "system32/opengl32.dll", "12345");
+    writeFile(windows + "system32/libz-1.dll", "");
+    fs::create_directories(windows + "system32/libgallium_wgl.dll");  // a directory counts as present, size 0
+    writeFile(Logger::logPath(), "");
+    Logger::shared().logPrefixState();
+    EXPECT_EQ(logText(),
+              "[INFO] Prefix exists: true\n[INFO] Steam exists: false\n"
+              "[INFO]   system32/opengl32.dll: 5 bytes\n[INFO]   system32/libgallium_wgl.dll: 0 bytes\n"
+              "[INFO]   system32/libz-1.dll: 0 bytes\n[WARN]   syswow64/opengl32.dll: MISSING\n"
+              "[WARN]   syswow64/libgallium_wgl.dll: MISSING\n[WARN]   syswow64/libz-1.dll: MISSING\n");
 }

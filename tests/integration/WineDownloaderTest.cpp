@@ -149,6 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
             kSpace(1'999'999'999), Twist::settledBeforeReturn},
         Row{"RedirectToPlainHttpElsewhere", kGood, Kind::networkError, "[ERROR] Download failed: ", nullptr,
             Twist::redirected},
+        Row{"ConnectionRefused", kGood, Kind::networkError,
+            "[ERROR] Download failed: ", [](Settings& s) { s.downloadURL = "http://127.0.0.1:1/w.tar.xz"; }},
         Row{"DigestMismatch", kGood, Kind::checksumMismatch, "[ERROR] SHA256 mismatch",
             [](Settings& s) { s.expectedSHA256 = platform::Sha256::hex("other"); }},
         Row{"DownloadCannotBeSaved", kGood, Kind::networkError,
