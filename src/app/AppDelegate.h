@@ -12,10 +12,11 @@
 #include <string>
 
 #include "app/LauncherWindow.h"
-#include "logging/Logger.h"
-#include "process/ProcessLauncher.h"
+#include "controller/LauncherActivity.h"
 #include "controller/SteamPhase.h"
 #include "controller/SteamSessionMonitor.h"
+#include "logging/Logger.h"
+#include "process/ProcessLauncher.h"
 #include "runtime/RuntimeValidator.h"
 #include "wine/Constants.h"
 #include "wine/PrefixManager.h"
@@ -116,6 +117,7 @@ public:
     // The session's fields; the setup pipeline hands its Steam probe to it
     // through setupFinished().
     [[nodiscard]] SteamSessionMonitor& steamSession() { return *steamSession_; }
+    [[nodiscard]] const LauncherActivity& activity() const { return activity_; }
     void onDownloadSteam();
     void handleDroppedInstaller(const std::string& path);
     void onRepair();
@@ -151,6 +153,10 @@ private:
 
     // The exit of the launcher's own Steam calls onSteamClosed() on the main queue.
     void installSteamExitNotice();
+
+    // What the launcher is doing now; every sequencer consults it. Declared
+    // before them so that it outlives them.
+    LauncherActivity activity_;
 
     // The session monitor and its view of this controller; created with it.
     std::unique_ptr<AppSteamHost> steamHost_;

@@ -4,6 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppSetupServices.h"
+#include "controller/PrefixRepair.h"
 #include "controller/SetupPipeline.h"
 
 // The setup pipeline: SetupPipeline sequences the checks and steps over the
@@ -25,7 +26,12 @@ void AppDelegate::createSetupPipeline() {
     hooks.setupFinished = [this](bool wineRunning, std::optional<bool> steamReady) {
         steamSession_->setupFinished(wineRunning, steamReady);
     };
-    pipeline_ = std::make_unique<SetupPipeline>(*setupServices_, std::move(hooks));
+    PrefixRepair::Hooks repairHooks;
+    wireCommonHooks(repairHooks);
+    hooks.recoverInterruptedRepair = [services = setupServices_.get(), repairHooks] {
+        PrefixRepair::recoverInterrupted(*services, repairHooks);
+    };
+    pipeline_ = std::make_unique<SetupPipeline>(*setupServices_, activity_, std::move(hooks));
 }
 
 void AppDelegate::validateAndPrepare() {

@@ -79,3 +79,7 @@ bool AppSetupServices::restoreBackup(const std::string& backupPath) {
 void AppSetupServices::deleteBackup(const std::string& backupPath) {
     app_.prefixManager.deleteBackup(backupPath);
 }
+
+std::vector<std::string> AppSetupServices::backups() {
+    return app_.prefixManager.backups();
+}

@@ -38,6 +38,7 @@ public:
     std::optional<std::string> backupPrefix() override;
     bool restoreBackup(const std::string& backupPath) override;
     void deleteBackup(const std::string& backupPath) override;
+    std::vector<std::string> backups() override;
 
     // Free space the pipeline asks for before it writes into the prefix.
     static constexpr int64_t kMinimumFreeGB = 2;

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <mutex>
 
+#include "controller/InstallerHandoff.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
-#include "controller/InstallerHandoff.h"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -58,7 +58,8 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
                                 std::chrono::milliseconds(100)};
         const size_t callsBefore = wine.calls("wine").size();
         // The work runs at once here instead of on a background thread.
-        handleDroppedInstaller(c.dropped, settings, h, [](auto work) { work(); });
+        LauncherActivity activity;
+        EXPECT_TRUE(handleDroppedInstaller(c.dropped, settings, h, activity, [](auto work) { work(); }));
 
         // Steam seen while the installer runs is logged too; whether the watch sees
         // it before a quick installer's end is a matter of timing.
