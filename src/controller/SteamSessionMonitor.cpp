@@ -51,7 +51,7 @@ void SteamSessionMonitor::updateSteamStatus() {
     // read on the main thread to decide whether readiness must be probed too.
     inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
                  [this, wine, epoch, generation] {
-                     if (epoch != epoch_ || !needsReadinessProbe(fields_.steamPhase, *wine)) {
+                     if (epoch != epoch_ || stepAside() || !needsReadinessProbe(fields_.steamPhase, *wine)) {
                          finishTick(epoch, generation, *wine, std::nullopt);
                          return;
                      }
