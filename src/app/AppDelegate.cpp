@@ -2,8 +2,7 @@
 
 #include <QApplication>
 
-#include "app/AppSetupServices.h"
-#include "app/AppSteamHost.h"
+#include "app/AppServices.h"
 #include "app/LauncherWindow.h"
 #include "controller/SetupPipeline.h"
 #include "platform/MainQueue.h"
@@ -11,8 +10,8 @@
 // Taking the shared logger first is what empties and opens the launcher log.
 AppDelegate::AppDelegate()
     : log(Logger::shared()),
-      steamHost_(std::make_unique<AppSteamHost>(*this)),
-      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_, [this] {
+      services_(std::make_unique<AppServices>(*this)),
+      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *services_, [this] {
           SteamSessionMonitor::Options options;
           options.activity = &activity_;
           return options;

@@ -28,8 +28,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QWidget;
-class AppSetupServices;
-class AppSteamHost;
+class AppServices;
 class SetupPipeline;
 class DropView;
 class Spinner;
@@ -157,16 +156,13 @@ private:
     // What the launcher is doing now; every sequencer consults it. Declared
     // before them so that it outlives them.
     LauncherActivity activity_;
+    // The controller's view of this object's services and screens, shared by
+    // every sequencer. Background items of the pipeline, the installer watch
+    // and the repair use it, so the controller must outlive them (main() keeps
+    // it for the whole run).
+    std::unique_ptr<AppServices> services_;
 
-    // The session monitor and its view of this controller; created with it.
-    std::unique_ptr<AppSteamHost> steamHost_;
     std::unique_ptr<SteamSessionMonitor> steamSession_;
-
     std::unique_ptr<QMenuBar> menuBar_;
-
-    // The setup pipeline over the controller's services. Background items of
-    // the pipeline, the installer watch and the repair use the controller, so
-    // it must outlive them (main() keeps it for the whole run).
-    std::unique_ptr<AppSetupServices> setupServices_;
     std::unique_ptr<SetupPipeline> pipeline_;
 };

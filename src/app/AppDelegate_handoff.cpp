@@ -3,7 +3,7 @@
 #include <QPushButton>
 
 #include "app/AppDelegate.h"
-#include "app/AppSetupServices.h"
+#include "app/AppServices.h"
 #include "controller/InstallerHandoff.h"
 #include "controller/PrefixRepair.h"
 
@@ -52,5 +52,5 @@ void AppDelegate::onRepair() {
     alert.exec();
     if (alert.clickedButton() != repair) return;
     // Checked again: the alert's event loop may have let something begin.
-    (void)PrefixRepair::start(*setupServices_, hooks, activity_);
+    (void)PrefixRepair::start(*services_, hooks, activity_);
 }

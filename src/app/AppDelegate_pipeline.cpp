@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "app/AppDelegate.h"
-#include "app/AppSetupServices.h"
+#include "app/AppServices.h"
 #include "controller/PrefixRepair.h"
 #include "controller/SetupPipeline.h"
 
@@ -16,7 +16,6 @@ constexpr char kDownloadStatus[] = "First-time setup in progress.\nThis may take
 }  // namespace
 
 void AppDelegate::createSetupPipeline() {
-    setupServices_ = std::make_unique<AppSetupServices>(*this);
     SetupPipeline::Hooks hooks;
     wireCommonHooks(hooks);
     hooks.showDownload = [this] { showDownload(); };
@@ -28,10 +27,10 @@ void AppDelegate::createSetupPipeline() {
     };
     PrefixRepair::Hooks repairHooks;
     wireCommonHooks(repairHooks);
-    hooks.recoverInterruptedRepair = [services = setupServices_.get(), repairHooks] {
+    hooks.recoverInterruptedRepair = [services = services_.get(), repairHooks] {
         PrefixRepair::recoverInterrupted(*services, repairHooks);
     };
-    pipeline_ = std::make_unique<SetupPipeline>(*setupServices_, activity_, std::move(hooks));
+    pipeline_ = std::make_unique<SetupPipeline>(*services_, activity_, std::move(hooks));
 }
 
 void AppDelegate::validateAndPrepare() {
