@@ -167,21 +167,26 @@ TEST(ActivityRaces, CloseSteamShowsReadyOnlyWhenDoneAndItsButtonThenWorks) {
     EXPECT_EQ(count(app.log(), "] [INFO] Launching Steam\n"), 2u);
 }
 
-// The launcher killed between the repair's move aside and the end of its
-// rebuild: the next start puts the user's prefix back.
-TEST(ActivityRaces, ARepairKilledMidwayLeavesTheOldPrefixForTheNextStart) {
+// The launcher killed, or quit by the user, between the repair's move aside
+// and the end of its rebuild: the next start puts the user's prefix back.
+class RepairCutShort : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RepairCutShort, TheNextStartPutsTheOldPrefixBack) {
+    const std::string role = GetParam();
     Installed app;
     app.wine.set("wineboot.create", "noreg");
     app.wine.set("wineboot.sleep", 60);
+    const size_t before = winesRun(app.wine, "wineboot");
     auto child = platform::Subprocess::start(
         {fs::read_symlink("/proc/self/exe"),
          {},
-         {{"HOME", app.launcher.home.home()}, {"TMPDIR", app.launcher.home.tmp()}, {"FERROWICK_UI_CHILD", "repair"}}});
+         {{"HOME", app.launcher.home.home()}, {"TMPDIR", app.launcher.home.tmp()}, {"FERROWICK_UI_CHILD", role}}});
     ASSERT_TRUE(child.process) << child.error;
-    const size_t before = winesRun(app.wine, "wineboot");
     ASSERT_TRUE(uitest::pumpUntil([&] { return winesRun(app.wine, "wineboot") > before; }));
-    child.process->sendSignal(SIGKILL);
-    (void)child.process->wait();
+    if (role == "repair") child.process->sendSignal(SIGKILL);
+    const auto ended = child.process->waitFor(60);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->signaled, role == "repair");
     ASSERT_EQ(app.backups().size(), 1u);
     ASSERT_FALSE(fs::exists(Constants::prefixPath() + "/system.reg"));
 
@@ -195,17 +200,25 @@ TEST(ActivityRaces, ARepairKilledMidwayLeavesTheOldPrefixForTheNextStart) {
               1u);
 }
 
+INSTANTIATE_TEST_SUITE_P(ActivityRaces, RepairCutShort, ::testing::Values("repair", "repairThenQuit"));
+
 namespace uitest {
 
-// The launcher process the test above kills: confirms a repair and runs until it is killed.
+// The launcher process the tests above end: it confirms a repair and runs
+// until it is killed ("repair"), or until the user quits once the rebuild has
+// begun ("repairThenQuit"; quitting runs applicationWillTerminate, then the
+// process ends while the repair's work item is still blocked).
 int runChild(const std::string& role) {
-    if (role != "repair") return 2;
     AppDelegate app;
     app.setupMenuBar(), app.setupWindow();
     confirmNextRepair();
     app.onRepair();
-    pumpUntil([] { return false; }, 120s);
-    return 1;
+    const std::string calls = Constants::wineDir() + "/bin/fake-wine.calls";
+    const size_t before = count(testsupport::readFile(calls), "wineboot");
+    pumpUntil([&] { return role == "repairThenQuit" && count(testsupport::readFile(calls), "wineboot") > before; },
+              120s);
+    app.applicationWillTerminate();
+    return 0;
 }
 
 }  // namespace uitest
