@@ -80,6 +80,10 @@ public:
 
 private:
     [[nodiscard]] std::optional<uint64_t> backupSeconds(const std::string& path) const;
+    // Waits, bounded, until the prefix's Wine server has exited and so
+    // written the registry files.
+    void waitForServer();
+
     std::string prefixPath_;
     std::string wineBin_;
     Logger& log_;
