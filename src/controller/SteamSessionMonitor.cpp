@@ -42,7 +42,9 @@ void SteamSessionMonitor::inBackground(std::function<void()> work, std::function
 }
 
 void SteamSessionMonitor::updateSteamStatus() {
-    if (tickInFlight_ || buttonInFlight_ || stepAside()) return;
+    // A restart called off by a close may still be in its kill: a poll now
+    // could begin a second restart that the first one's end would double.
+    if (tickInFlight_ || buttonInFlight_ || restartInFlight_ || stepAside()) return;
     if (!tickAllowed(fields_, host_.eulaAccepted(), host_.steamInstalled())) return;
     tickInFlight_ = true;
     const uint64_t epoch = epoch_, generation = activityGeneration();
