@@ -40,22 +40,15 @@ public:
         // Test seam: runs on the session thread right after the archive has
         // been saved, before it is verified.
         std::function<void(const std::string& archivePath)> afterArchiveSaved;
-#ifdef FERROWICK_TEST_HOOKS
-        // Test builds only: runs on the session thread at "verified" (before
-        // unpacking) and "runtime removed" (before the new one moves in).
+        // Test seam, called only in builds with tests: runs on the session
+        // thread at "verified" (before unpacking) and "runtime removed"
+        // (before the new one moves in).
         std::function<void(const std::string& point)> checkpoint;
-#endif
 
         static Settings defaults();
-        [[nodiscard]] std::string archivePath() const {
-            return supportDir + "/" + archiveName;
-        }
-        [[nodiscard]] std::string stagingDir() const {
-            return wineDir + ".partial";
-        }
-        [[nodiscard]] std::string wineBin() const {
-            return wineDir + "/bin/wine";
-        }
+        [[nodiscard]] std::string archivePath() const { return supportDir + "/" + archiveName; }
+        [[nodiscard]] std::string stagingDir() const { return wineDir + ".partial"; }
+        [[nodiscard]] std::string wineBin() const { return wineDir + "/bin/wine"; }
     };
 
     static constexpr uint64_t kRequiredFreeBytes = 2'000'000'000;
