@@ -147,9 +147,11 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
     };
     // The parent's own Wine settings and unlisted variables never reach Wine.
     for (const char* v : {"WINEPREFIX", "WINEDEBUG", "FERROWICK_UNLISTED"}) ::setenv(v, "/elsewhere", 1);
-    const std::string installer = home.tmp() + "/it's \"Steam\" Setup; touch pwned.exe";
+    // Names a shell would run as commands reach Wine as one literal argument.
+    const char* const names[] = {"a;touch PWNED;.exe", "$(touch PWNED).exe", "it's \"Steam\" Setup; touch PWNED.exe"};
     int n = 0;
     for (const auto& [control, steamBefore, exit, result] : cases) {
+        const std::string installer = home.tmp() + "/" + names[n];
         wine.configure(control);
         const std::string prefix = home.root() + "/Pr\xC3\xA4" + "fix " + std::to_string(++n);
         PrefixManager m = at(prefix, exit == "-1");
@@ -168,6 +170,6 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
         EXPECT_EQ(env.at("WINEPREFIX") + " " + env.at("WINEDEBUG"), prefix + " -all");
         EXPECT_EQ(env.count("FERROWICK_UNLISTED"), 0u);
     }
-    EXPECT_FALSE(fs::exists(fs::current_path() / "pwned.exe"));
+    for (const fs::path& dir : {fs::current_path(), fs::path(home.tmp())}) EXPECT_FALSE(fs::exists(dir / "PWNED"));
     for (const char* v : {"WINEPREFIX", "WINEDEBUG", "FERROWICK_UNLISTED"}) ::unsetenv(v);
 }
