@@ -11,5 +11,4 @@ void applyMacWindowChrome(QWidget& window) {
     native.titlebarAppearsTransparent = YES;
     native.titleVisibility = NSWindowTitleHidden;
     native.styleMask |= NSWindowStyleMaskFullSizeContentView;
-    native.movableByWindowBackground = YES;
 }
