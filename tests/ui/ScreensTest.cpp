@@ -119,3 +119,11 @@ TEST(ScreenDumps, StartupAtScaleFactorTwo) {
     launcher.buildWindow();
     uitest::expectGoldenScreen("00-startup-scale-2", uitest::screenDump(*launcher.d().window));
 }
+
+// Without the icon resource the window opens without it and nothing else moves.
+TEST(ScreenDumps, StartupWithoutTheIcon) {
+    uitest::Launcher launcher;
+    std::filesystem::remove(launcher.home.bundle() + "/AppIcon.png");
+    launcher.buildWindow();
+    uitest::expectGoldenScreen("00-startup-no-icon", uitest::screenDump(*launcher.d().window));
+}
