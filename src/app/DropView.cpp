@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QUrl>
 
-#include "app/InstallerDrop.h"
 #include "app/Styling.h"
+#include "controller/InstallerDrop.h"
 
 namespace {
 const char* const hintText = "Drop SteamSetup.exe here";

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "FuzzInput.h"
-#include "app/InstallerDrop.h"
+#include "controller/InstallerDrop.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path(reinterpret_cast<const char*>(data), size);

@@ -6,10 +6,11 @@
 #include <thread>
 
 #include "ProcessResources.h"
+#include "controller/SetupPipeline.h"
+#include "controller/SteamSessionMonitor.h"
 #include "logging/Logger.h"
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
-#include "process/SteamSessionMonitor.h"
 #include "runtime/RuntimeValidator.h"
 #include "support/FakeWine.h"
 #include "support/GraphicsBundle.h"
@@ -17,7 +18,6 @@
 #include "support/TestHome.h"
 #include "wine/Constants.h"
 #include "wine/PrefixManager.h"
-#include "wine/SetupPipeline.h"
 
 using namespace std::chrono_literals;
 
@@ -101,7 +101,8 @@ TEST(SoakTest, SteamStartReadyStopCyclesLeaveNothingBehind) {
         monitor.onMainButton();
         ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy() && launcher.isRunning(); }, 30s)) << n;
         // Without the server probe, a poll before the client's helper is up would take Steam for gone.
-        for (int i = 0; i < 500 && !ProcessLauncher::isAnySteamWebHelperRunning(); ++i) std::this_thread::sleep_for(10ms);
+        for (int i = 0; i < 500 && !ProcessLauncher::isAnySteamWebHelperRunning(); ++i)
+            std::this_thread::sleep_for(10ms);
         for (int i = 0; i < 500 && monitor.fields().steamPhase != SteamPhase::running; ++i) {
             monitor.updateSteamStatus();
             ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy(); }, 30s)) << n;
@@ -182,7 +183,9 @@ TEST(SoakTest, SetupPipelineRunsLeaveNothingBehind) {
     hooks.log = [](const std::string& level, const std::string& message) { Logger::shared().log(message, level); };
     hooks.showLoading = [](const std::string&) {};
     hooks.showStep1 = [&] { platform::MainQueue::post([&] { screens.push_back("step1"); }); };
-    hooks.showError = [&](const std::string& m) { platform::MainQueue::post([&, m] { screens.push_back("error:" + m); }); };
+    hooks.showError = [&](const std::string& m) {
+        platform::MainQueue::post([&, m] { screens.push_back("error:" + m); });
+    };
     hooks.showDownload = [] {};
     hooks.showDownloadProgress = [](double, const std::string&) {};
     hooks.setupFinished = [&](bool, std::optional<bool>) { screens.push_back("finished"); };

@@ -1,4 +1,4 @@
-#include "app/InstallerDrop.h"
+#include "controller/InstallerDrop.h"
 
 namespace InstallerDrop {
 
