@@ -51,7 +51,8 @@ void expectWholeLogLines(size_t atLeast) {
     const std::string log = testsupport::readFile(Logger::logPath());
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), '\n');
-    const std::regex whole(R"(\[\d\d:\d\d:\d\d\.\d\d\d\] \[(INFO|WARN|ERROR|PERF)\] [^\r]*)");
+    // No second time stamp inside a message: two lines run into one.
+    const std::regex whole(R"(\[\d\d:\d\d:\d\d\.\d\d\d\] \[(INFO|WARN|ERROR|PERF)\] ((?!\[\d\d:\d\d:\d\d\.)[^\r])*)");
     size_t lines = 0;
     for (size_t start = 0; start < log.size(); ++lines) {
         const size_t end = log.find('\n', start);
