@@ -6,10 +6,10 @@
 #include <QUrl>
 
 #include "app/Styling.h"
+#include "controller/InstallerDrop.h"
 
 namespace {
 const char* const hintText = "Drop SteamSetup.exe here";
-const char* const wrongFormatPrefix = "Wrong format: need .exe, not .";
 constexpr double restGrey = 0.3;
 constexpr double hintGrey = 0.45;
 
@@ -22,19 +22,6 @@ QString trimmedPath(QString path) {
 
 DropView::DropView(QWidget* parent) : QWidget(parent), borderColor_(styling::grey(restGrey)) {
     setAcceptDrops(true);
-}
-
-QString DropView::extensionOf(const QString& path) {
-    const QString trimmed = trimmedPath(path);
-    const QString name = trimmed.mid(trimmed.lastIndexOf('/') + 1);
-    const qsizetype dot = name.lastIndexOf('.');
-    // A leading dot marks a hidden name, not an extension.
-    if (dot <= 0) return QString();
-    return name.mid(dot + 1);
-}
-
-QString DropView::wrongFormatMessage(const QString& extension) {
-    return QString(wrongFormatPrefix) + extension;
 }
 
 std::optional<QString> DropView::candidatePath(const QMimeData* data) {
@@ -68,12 +55,12 @@ void DropView::dragEnterEvent(QDragEnterEvent* event) {
         event->ignore();
         return;
     }
-    const QString extension = extensionOf(*path);
-    if (extension.toLower() == "exe") {
+    const auto judgement = InstallerDrop::judge(path->toStdString());
+    if (judgement.accepted) {
         showingError_ = false;
         setBorder(Qt::white);
     } else {
-        errorMessage_ = wrongFormatMessage(extension);
+        errorMessage_ = QString::fromStdString(judgement.errorMessage);
         showingError_ = true;
         setBorder(styling::systemRed());
     }
@@ -102,7 +89,7 @@ void DropView::dropEvent(QDropEvent* event) {
     setBorder(styling::grey(restGrey));
     showingError_ = false;
     const auto path = candidatePath(event->mimeData());
-    if (!path || extensionOf(*path).toLower() != "exe") {
+    if (!path || !InstallerDrop::judge(path->toStdString()).accepted) {
         event->ignore();
         return;
     }

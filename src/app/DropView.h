@@ -23,9 +23,6 @@ public:
     // Called synchronously, on the main thread, with the dropped file's path.
     std::function<void(const std::string&)> onDrop;
 
-    // The extension of the last path component as written ("" when none).
-    [[nodiscard]] static QString extensionOf(const QString& path);
-    [[nodiscard]] static QString wrongFormatMessage(const QString& extension);
     // The path of the first dragged item when it is a file URL.
     [[nodiscard]] static std::optional<QString> candidatePath(const QMimeData* data);
 

@@ -1,11 +1,14 @@
 #include "platform/MainQueue.h"
 
-#include <memory>
+#include <shared_mutex>
 
 namespace platform {
 
 namespace {
-std::mutex posterMutex;
+// Held shared while a poster runs and exclusively while it is replaced, so
+// once setPoster returns no thread is still inside the previous poster: its
+// owner (a test's queue, the window) may go away.
+std::shared_mutex posterMutex;
 MainQueue::Poster& currentPoster() {
     static MainQueue::Poster poster;
     return poster;
@@ -13,17 +16,13 @@ MainQueue::Poster& currentPoster() {
 }  // namespace
 
 void MainQueue::setPoster(Poster poster) {
-    std::lock_guard lock(posterMutex);
+    std::unique_lock lock(posterMutex);
     currentPoster() = std::move(poster);
 }
 
 void MainQueue::post(Task task) {
-    Poster poster;
-    {
-        std::lock_guard lock(posterMutex);
-        poster = currentPoster();
-    }
-    if (poster) {
+    std::shared_lock lock(posterMutex);
+    if (const Poster& poster = currentPoster()) {
         poster(std::move(task));
     } else {
         ManualQueue::fallback().push(std::move(task));

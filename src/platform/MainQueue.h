@@ -15,6 +15,8 @@ namespace MainQueue {
 using Task = std::function<void()>;
 using Poster = std::function<void(Task)>;
 
+// Returns once no thread is still inside the previous poster, so its owner
+// may then be destroyed. A poster must not call setPoster itself.
 void setPoster(Poster poster);
 // Never runs `task` inline; safe from any thread.
 void post(Task task);

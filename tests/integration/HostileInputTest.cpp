@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "platform/MainQueue.h"
@@ -103,13 +104,14 @@ TEST(HostileInputTest, ArchiveMembersStayInsideTheStagingDirectory) {
         settings.expectedSHA256 = platform::Sha256::hex(readFile(archive));
         settings.freeSpace = [](const std::string&) { return std::optional<uint64_t>(100'000'000'000); };
         writeFile(settings.wineDir + "/bin/wine", "previous");
-        std::optional<DownloadResult> result;
+        // The completion runs on the downloader's session thread.
+        std::promise<DownloadResult> result;
+        auto finished = result.get_future();
         {
             WineDownloader downloader(settings);
-            downloader.install({}, [&](const DownloadResult& r) { result = r; });
-            for (int i = 0; i < 6000 && !result; ++i) std::this_thread::sleep_for(10ms);
+            downloader.install({}, [&](const DownloadResult& r) { result.set_value(r); });
+            ASSERT_EQ(finished.wait_for(60s), std::future_status::ready);
         }
-        ASSERT_TRUE(result);
         EXPECT_FALSE(fs::exists(settings.stagingDir()));
     }
     // "../../a/escaped-up.txt" from the staging directory (Ferrowick/wine.partial).
