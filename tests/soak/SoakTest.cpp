@@ -190,7 +190,8 @@ TEST(SoakTest, SetupPipelineRunsLeaveNothingBehind) {
     hooks.showDownload = [] {};
     hooks.showDownloadProgress = [](double, const std::string&) {};
     hooks.setupFinished = [&](bool, std::optional<bool>) { screens.push_back("finished"); };
-    SetupPipeline pipeline(services, hooks);
+    LauncherActivity activity;
+    SetupPipeline pipeline(services, activity, hooks);
 
     auto run = [&](int n) {
         std::error_code ec;
