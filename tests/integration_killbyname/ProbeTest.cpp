@@ -77,7 +77,8 @@ TEST_F(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
         ASSERT_TRUE(waitFor([&] { return wine.serverAlive(); }));
         if (!serverProgram) std::filesystem::remove(Constants::wineserver());
         launcher.killAll();
-        EXPECT_FALSE(ProcessLauncher::isAnySteamWebHelperRunning());
+        // SIGKILL is delivered, not awaited: a busy machine may show the victim a moment longer.
+        EXPECT_TRUE(waitFor([] { return !ProcessLauncher::isAnySteamWebHelperRunning(); }));
         const auto status = foreign->waitFor(10);
         EXPECT_TRUE(status && status->signaled && status->status == SIGKILL);
         EXPECT_TRUE(queue.drainUntil([&] { return exits == (serverProgram ? 1 : 2); }, 20s));
