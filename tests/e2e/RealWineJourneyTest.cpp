@@ -49,8 +49,8 @@ std::vector<std::string> otherProcesses() {
 
 // Waits, bounded, until the prefix's Wine server has ended and so saved the registry.
 bool waitForServer() {
-    const auto done = platform::Subprocess::run({Constants::wineserver(), {"-w"},
-                                                 Constants::buildSafeEnvironment(Constants::prefixPath())});
+    const auto done = platform::Subprocess::run(
+        {Constants::wineserver(), {"-w"}, Constants::buildSafeEnvironment(Constants::prefixPath())});
     return done && done->exit.status == 0;
 }
 
@@ -77,10 +77,23 @@ struct Journey {
     }
     ~Journey() {
         // The prefix's server goes with the namespace anyway; this ends it cleanly.
-        (void)platform::Subprocess::run({Constants::wineserver(), {"-k"},
-                                         Constants::buildSafeEnvironment(Constants::prefixPath())});
+        (void)platform::Subprocess::run(
+            {Constants::wineserver(), {"-k"}, Constants::buildSafeEnvironment(Constants::prefixPath())});
     }
     AppDelegate& d() { return launcher.d(); }
+    // scripts/screenshots --journey runs this on a virtual X display and names
+    // a directory: each stage's screen is captured from the display there.
+    void snap(const std::string& stage) {
+        const char* dir = std::getenv("FERROWICK_JOURNEY_DIR");
+        if (!dir) return;
+        uitest::pumpUntil([] { return false; }, 1s);  // let the window paint
+        char name[16];
+        std::snprintf(name, sizeof name, "%02d-", ++snaps);
+        (void)platform::Subprocess::run({"/usr/bin/import",
+                                         {"-window", "root", std::string(dir) + "/" + name + stage + ".png"},
+                                         platform::currentEnvironment()});
+    }
+    int snaps = 0;
     bool endsOn(const std::string& text, std::chrono::seconds limit = 240s) {
         return uitest::pumpUntil([&] { return screens.texts.back() == text; }, limit);
     }
@@ -98,11 +111,13 @@ struct Journey {
         auto next = std::chrono::steady_clock::now();
         return uitest::pumpUntil(
             [&] {
-                if (!d().steamSession().isBusy() && std::chrono::steady_clock::now() > next) {
+                if (d().steamSession().isBusy()) return false;
+                if (launcher.status() == text) return true;
+                if (std::chrono::steady_clock::now() > next) {
                     d().updateSteamStatus();
                     next = std::chrono::steady_clock::now() + 1s;
                 }
-                return !d().steamSession().isBusy() && launcher.status() == text;
+                return false;
             },
             120s);
     }
@@ -120,9 +135,11 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     Journey j;
     j.launch();
     ASSERT_TRUE(uitest::pumpUntil([&] { return j.d().eulaCheck1->isVisible(); }, 30s));
+    j.snap("agreement");
     j.d().eulaCheck1->setChecked(true);
     QTest::mouseClick(j.d().eulaAcceptButton, Qt::LeftButton);
     ASSERT_TRUE(j.endsOn(kStep1)) << ::testing::PrintToString(j.screens.texts);
+    j.snap("step1");
     EXPECT_TRUE(inOrder(j.screens.texts,
                         {"First-time setup in progress.\nThis may take a few minutes.", "Setting up... *",
                          "Creating Wine prefix...", "Installing components...", "Configuring environment...", kStep1}))
@@ -144,25 +161,30 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     ASSERT_TRUE(j.endsOn("Steam was not detected after installation.\nPlease try again.", 120s))
         << ::testing::PrintToString(j.screens.texts);
     EXPECT_TRUE(j.d().dropZone->isVisible()) << "still on step 1";
+    j.snap("nothing-installed");
     j.drop(FERROWICK_DEMO_WINDOWS_DIR "/SteamSetup.exe");
     ASSERT_TRUE(j.endsOn(kReady, 120s)) << ::testing::PrintToString(j.screens.texts);
+    j.snap("steam-ready");
     EXPECT_TRUE(fs::exists(Constants::prefixPath() + "/drive_c/Program Files (x86)/Steam/bin/cef/steamwebhelper.exe"));
 
     // The installer's Wine server lingers a few seconds, and any live server reads as Steam running.
     ASSERT_TRUE(waitForServer());
     ASSERT_TRUE(j.clickAndPollUntil(kRunning)) << j.launcher.status() << launcherLog();
     EXPECT_EQ(j.d().mainButton->text(), "Close Steam");
+    j.snap("steam-running");
     ASSERT_TRUE(j.clickAndPollUntil(kReady)) << j.launcher.status() << launcherLog();
     EXPECT_FALSE(ProcessLauncher::isAnySteamWebHelperRunning());
+    j.snap("steam-closed");
     ASSERT_TRUE(waitForServer());
     ASSERT_TRUE(j.clickAndPollUntil(kRunning)) << j.launcher.status() << launcherLog();
 
     // The diagnostics of the real prefix name the runtime's own version.
     const auto archive = DiagnosticsExporter::exportArchive(Constants::prefixPath());
     ASSERT_TRUE(archive);
-    const auto version = platform::Subprocess::run(
-        {"/usr/bin/unzip", {"-p", *archive, "*/wine_version.txt"}, {{"PATH", "/usr/bin:/bin"}},
-         platform::OutputMode::PipeStdout});
+    const auto version = platform::Subprocess::run({"/usr/bin/unzip",
+                                                    {"-p", *archive, "*wine_version.txt"},
+                                                    {{"PATH", "/usr/bin:/bin"}},
+                                                    platform::OutputMode::PipeStdout});
     ASSERT_TRUE(version);
     EXPECT_EQ(version->output.rfind("wine-11.4 (dev runtime over wine-8.0", 0), 0u) << version->output;
 

@@ -8,7 +8,8 @@
 #include "app/QtMainQueue.h"
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // scripts/screenshots --journey runs the e2e journey on a real (virtual) display.
+    if (!std::getenv("FERROWICK_JOURNEY_DIR")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QtMainQueue::install();
