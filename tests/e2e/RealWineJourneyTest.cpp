@@ -54,6 +54,15 @@ bool waitForServer() {
     return done && done->exit.status == 0;
 }
 
+// Prefix backups beside the prefix.
+int backups() {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(Constants::supportDir())) {
+        n += entry.path().filename().string().starts_with("prefix.backup.");
+    }
+    return n;
+}
+
 // For failure messages: what the launcher logged.
 std::string launcherLog() {
     return "\n" + testsupport::readFile(Logger::logPath());
@@ -166,6 +175,29 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     ASSERT_TRUE(j.endsOn(kReady, 120s)) << ::testing::PrintToString(j.screens.texts);
     j.snap("steam-ready");
     EXPECT_TRUE(fs::exists(Constants::prefixPath() + "/drive_c/Program Files (x86)/Steam/bin/cef/steamwebhelper.exe"));
+
+    // Repair rebuilds the real prefix: Steam is gone with the old one, and no backup is left.
+    const std::string steamExe = Constants::prefixPath() + "/drive_c/Program Files (x86)/Steam/steam.exe";
+    uitest::answerNextAlert("Repair");
+    j.d().onRepair();
+    ASSERT_TRUE(j.endsOn(kStep1, 240s)) << ::testing::PrintToString(j.screens.texts) << launcherLog();
+    EXPECT_TRUE(fs::exists(Constants::prefixPath() + "/system.reg") && !fs::exists(steamExe));
+    EXPECT_EQ(backups(), 0);
+    j.drop(FERROWICK_DEMO_WINDOWS_DIR "/SteamSetup.exe");
+    ASSERT_TRUE(j.endsOn(kReady, 120s)) << ::testing::PrintToString(j.screens.texts);
+    // A rebuild that fails (a graphics DLL missing from the bundle) puts the previous prefix back.
+    const std::string dll = j.launcher.home.bundle() + "/mesa-i686/libz-1.dll";
+    const std::string dllBytes = testsupport::readFile(dll);
+    fs::remove(dll);
+    uitest::answerNextAlert("Repair");
+    j.d().onRepair();
+    ASSERT_TRUE(j.endsOn("Repair was not successful.\nYour previous installation has been restored.", 240s))
+        << ::testing::PrintToString(j.screens.texts) << launcherLog();
+    EXPECT_TRUE(fs::exists(steamExe));
+    EXPECT_EQ(backups(), 0);
+    testsupport::writeFile(dll, dllBytes);
+    j.d().validateAndPrepare();  // as a later start does
+    ASSERT_TRUE(j.endsOn(kReady, 120s)) << ::testing::PrintToString(j.screens.texts);
 
     // The installer's Wine server lingers a few seconds, and any live server reads as Steam running.
     ASSERT_TRUE(waitForServer());
