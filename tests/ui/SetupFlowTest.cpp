@@ -49,6 +49,10 @@ TEST(SetupFlow, AFirstStartDownloadsTheRuntimeThenRunsSetupAgain) {
         {"/usr/bin/tar", {"-cJf", archive, "-C", tree, "Wine Staging.app"}, {{"PATH", "/usr/bin:/bin"}}});
     ASSERT_TRUE(packed && packed->exit.status == 0);
     fs::remove_all(Constants::wineDir());
+    // Left by a launcher killed between setting its old runtime aside and moving the new one in.
+    const std::string leftovers[] = {"/.wine-download-Ab12Cd", "/wine-staging-11.4-osx64.tar.xz",
+                                     "/wine.partial/Wine Staging.app/Contents/Info.plist", "/wine.old/bin/wine"};
+    for (const std::string& leftover : leftovers) testsupport::writeFile(Constants::supportDir() + leftover, "left");
     testsupport::HttpTestServer server({.filePath = archive});
     auto settings = WineDownloader::Settings::defaults();
     settings.downloadURL = server.url();
@@ -66,6 +70,10 @@ TEST(SetupFlow, AFirstStartDownloadsTheRuntimeThenRunsSetupAgain) {
                          "Setting up... *", "Checking system...", "Preparing environment...", "Creating Wine prefix...",
                          "Installing components...", "Configuring environment...", kStep1}))
         << ::testing::PrintToString(run.screens.texts);
+    for (const std::string& leftover : leftovers) {
+        const std::string top = Constants::supportDir() + leftover.substr(0, leftover.find('/', 1));
+        EXPECT_FALSE(fs::exists(top)) << top;
+    }
 }
 
 // Through the window's own drop zone to the installer under Wine and back.

@@ -242,6 +242,9 @@ int main(int argc, char** argv) {
     for (char** e = environ; *e; ++e) record += testsupport::fakeWineField("env", *e);
     append("fake-wine.calls", record + "end\n");
     if (program != "wineserver") return wineMain(first, argc, argv);
+    if (number("wineserver.ignore_term") > 0) ::signal(SIGTERM, SIG_IGN);
+    if (number("wineserver.sleep") > 0) append("fake-wine.pids", std::to_string(::getpid()) + "\n");
+    nap(number("wineserver.sleep"));
     saveRegistry(prefix());
     while (first == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
     if (first == "-k") endServer(prefix(), true);
