@@ -5,8 +5,8 @@
 #include "app/AppSetupServices.h"
 #include "app/AppSteamHost.h"
 #include "app/LauncherWindow.h"
-#include "platform/MainQueue.h"
 #include "controller/SetupPipeline.h"
+#include "platform/MainQueue.h"
 
 // Taking the shared logger first is what empties and opens the launcher log.
 AppDelegate::AppDelegate()
@@ -17,6 +17,10 @@ AppDelegate::AppDelegate()
 }
 
 AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::replaceSteamSession(SteamSessionMonitor::Options options) {
+    steamSession_ = std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_, std::move(options));
+}
 
 void AppDelegate::installAsApplicationDelegate() {
     QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "app/LauncherWindow.h"
-#include "logging/Logger.h"
-#include "process/ProcessLauncher.h"
 #include "controller/SteamPhase.h"
 #include "controller/SteamSessionMonitor.h"
+#include "logging/Logger.h"
+#include "process/ProcessLauncher.h"
 #include "runtime/RuntimeValidator.h"
 #include "wine/Constants.h"
 #include "wine/PrefixManager.h"
@@ -116,6 +116,8 @@ public:
     // The session's fields; the setup pipeline hands its Steam probe to it
     // through setupFinished().
     [[nodiscard]] SteamSessionMonitor& steamSession() { return *steamSession_; }
+    // Starts the session afresh with other options (tests run its clock faster).
+    void replaceSteamSession(SteamSessionMonitor::Options options);
     void onDownloadSteam();
     void handleDroppedInstaller(const std::string& path);
     void onRepair();

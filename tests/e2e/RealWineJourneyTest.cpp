@@ -77,7 +77,9 @@ struct Journey {
         settings.downloadURL = server_->url();
         d().wineDownloader = std::make_unique<WineDownloader>(settings);
         d().installAsApplicationDelegate();
+        d().replaceSteamSession({.now = [this] { return SteamSessionRules::Clock::now() + ahead; }});
     }
+    std::chrono::seconds ahead{0};  // how far the session's clock runs ahead of the real one
     // The start-up sequence, which builds the window.
     void launch() {
         launcher.launch();
@@ -114,14 +116,13 @@ struct Journey {
         QCoreApplication::sendEvent(d().dropZone, &enter);
         QCoreApplication::sendEvent(d().dropZone, &dropped);
     }
-    // Clicks the main button, then polls as the status timer would until `text` shows.
-    bool clickAndPollUntil(const std::string& text) {
-        QTest::mouseClick(d().mainButton, Qt::LeftButton);
+    // Polls as the status timer would, once a second, until `done` holds between polls.
+    bool pollUntil(const std::function<bool()>& done) {
         auto next = std::chrono::steady_clock::now();
         return uitest::pumpUntil(
             [&] {
                 if (d().steamSession().isBusy()) return false;
-                if (launcher.status() == text) return true;
+                if (done()) return true;
                 if (std::chrono::steady_clock::now() > next) {
                     d().updateSteamStatus();
                     next = std::chrono::steady_clock::now() + 1s;
@@ -129,6 +130,14 @@ struct Journey {
                 return false;
             },
             120s);
+    }
+    // Clicks the main button, then polls until `text` shows.
+    bool clickAndPollUntil(const std::string& text) {
+        QTest::mouseClick(d().mainButton, Qt::LeftButton);
+        return pollUntil([&] { return launcher.status() == text; });
+    }
+    static bool logHas(const std::string& text) {
+        return testsupport::readFile(Logger::logPath()).find(text) != std::string::npos;
     }
 
     uitest::Launcher launcher;
@@ -177,7 +186,8 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     EXPECT_TRUE(fs::exists(Constants::prefixPath() + "/drive_c/Program Files (x86)/Steam/bin/cef/steamwebhelper.exe"));
 
     // Repair rebuilds the real prefix: Steam is gone with the old one, and no backup is left.
-    const std::string steamExe = Constants::prefixPath() + "/drive_c/Program Files (x86)/Steam/steam.exe";
+    const std::string steamDir = Constants::prefixPath() + "/drive_c/Program Files (x86)/Steam";
+    const std::string steamExe = steamDir + "/steam.exe";
     uitest::answerNextAlert("Repair");
     j.d().onRepair();
     ASSERT_TRUE(j.endsOn(kStep1, 240s)) << ::testing::PrintToString(j.screens.texts) << launcherLog();
@@ -209,6 +219,23 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     j.snap("steam-closed");
     ASSERT_TRUE(waitForServer());
     ASSERT_TRUE(j.clickAndPollUntil(kRunning)) << j.launcher.status() << launcherLog();
+
+    // A Steam whose web helper never starts is restarted once, then reported as failed. The
+    // session's clock runs ahead by the launch timeout at each step instead of waiting it out.
+    ASSERT_TRUE(j.clickAndPollUntil(kReady)) << j.launcher.status() << launcherLog();
+    testsupport::writeFile(steamDir + "/helper_delay.txt", "never");
+    ASSERT_TRUE(waitForServer());
+    ASSERT_TRUE(j.clickAndPollUntil("Steam launching...")) << j.launcher.status() << launcherLog();
+    j.ahead += 106s;
+    ASSERT_TRUE(j.pollUntil([&] { return j.logHas("Steam stuck on launch, auto-restarting (attempt 1)"); }))
+        << launcherLog();
+    ASSERT_TRUE(j.pollUntil([&] { return j.launcher.status() == "Steam launching..."; })) << launcherLog();
+    j.ahead += 106s;
+    ASSERT_TRUE(j.pollUntil([&] {
+        return j.launcher.status() == "Steam failed to start.\nTry closing and reopening.";
+    })) << j.launcher.status()
+        << launcherLog();
+    EXPECT_FALSE(j.logHas("(attempt 2)"));
 
     // The diagnostics of the real prefix name the runtime's own version.
     const auto archive = DiagnosticsExporter::exportArchive(Constants::prefixPath());
