@@ -80,81 +80,77 @@ struct Journey {
         SteamSessionMonitor::Options options;
         options.now = [this] { return SteamSessionRules::Clock::now() + ahead; };
         d().replaceSteamSession(std::move(options));
-    }});
-}
-std::chrono::seconds ahead{0};  // how far the session's clock runs ahead of the real one
-// The start-up sequence, which builds the window.
-void launch() {
-    launcher.launch();
-    QObject::connect(d().progressBar, &QProgressBar::valueChanged,
-                     [this](int v) { maxProgress = std::max(maxProgress, v); });
-}
-~Journey() {
-    // The prefix's server goes with the namespace anyway; this ends it cleanly.
-    (void)platform::Subprocess::run(
-        {Constants::wineserver(), {"-k"}, Constants::buildSafeEnvironment(Constants::prefixPath())});
-}
-AppDelegate& d() {
-    return launcher.d();
-}
-// scripts/screenshots --journey runs this on a virtual X display and names
-// a directory: each stage's screen is captured from the display there.
-void snap(const std::string& stage) {
-    const char* dir = std::getenv("FERROWICK_JOURNEY_DIR");
-    if (!dir) return;
-    uitest::pumpUntil([] { return false; }, 1s);  // let the window paint
-    char name[16];
-    std::snprintf(name, sizeof name, "%02d-", ++snaps);
-    (void)platform::Subprocess::run({"/usr/bin/import",
-                                     {"-window", "root", std::string(dir) + "/" + name + stage + ".png"},
-                                     platform::currentEnvironment()});
-}
-int snaps = 0;
-bool endsOn(const std::string& text, std::chrono::seconds limit = 240s) {
-    // A failed setup ends the wait at once rather than at the limit.
-    uitest::pumpUntil([&] { return screens.texts.back() == text || screens.texts.back().starts_with("Setup failed."); },
-                      limit);
-    return screens.texts.back() == text;
-}
-void drop(const std::string& path) {
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(d().dropZone, &enter);
-    QCoreApplication::sendEvent(d().dropZone, &dropped);
-}
-// Polls as the status timer would, once a second, until `done` holds between polls.
-bool pollUntil(const std::function<bool()>& done) {
-    auto next = std::chrono::steady_clock::now();
-    return uitest::pumpUntil(
-        [&] {
-            if (d().steamSession().isBusy()) return false;
-            if (done()) return true;
-            if (std::chrono::steady_clock::now() > next) {
-                d().updateSteamStatus();
-                next = std::chrono::steady_clock::now() + 1s;
-            }
-            return false;
-        },
-        120s);
-}
-// Clicks the main button, then polls until `text` shows.
-bool clickAndPollUntil(const std::string& text) {
-    QTest::mouseClick(d().mainButton, Qt::LeftButton);
-    return pollUntil([&] { return launcher.status() == text; });
-}
-static bool logHas(const std::string& text) {
-    return testsupport::readFile(Logger::logPath()).find(text) != std::string::npos;
-}
+    }
+    std::chrono::seconds ahead{0};  // how far the session's clock runs ahead of the real one
+    // The start-up sequence, which builds the window.
+    void launch() {
+        launcher.launch();
+        QObject::connect(d().progressBar, &QProgressBar::valueChanged,
+                         [this](int v) { maxProgress = std::max(maxProgress, v); });
+    }
+    ~Journey() {
+        // The prefix's server goes with the namespace anyway; this ends it cleanly.
+        (void)platform::Subprocess::run(
+            {Constants::wineserver(), {"-k"}, Constants::buildSafeEnvironment(Constants::prefixPath())});
+    }
+    AppDelegate& d() { return launcher.d(); }
+    // scripts/screenshots --journey runs this on a virtual X display and names
+    // a directory: each stage's screen is captured from the display there.
+    void snap(const std::string& stage) {
+        const char* dir = std::getenv("FERROWICK_JOURNEY_DIR");
+        if (!dir) return;
+        uitest::pumpUntil([] { return false; }, 1s);  // let the window paint
+        char name[16];
+        std::snprintf(name, sizeof name, "%02d-", ++snaps);
+        (void)platform::Subprocess::run({"/usr/bin/import",
+                                         {"-window", "root", std::string(dir) + "/" + name + stage + ".png"},
+                                         platform::currentEnvironment()});
+    }
+    int snaps = 0;
+    bool endsOn(const std::string& text, std::chrono::seconds limit = 240s) {
+        // A failed setup ends the wait at once rather than at the limit.
+        uitest::pumpUntil(
+            [&] { return screens.texts.back() == text || screens.texts.back().starts_with("Setup failed."); }, limit);
+        return screens.texts.back() == text;
+    }
+    void drop(const std::string& path) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(d().dropZone, &enter);
+        QCoreApplication::sendEvent(d().dropZone, &dropped);
+    }
+    // Polls as the status timer would, once a second, until `done` holds between polls.
+    bool pollUntil(const std::function<bool()>& done) {
+        auto next = std::chrono::steady_clock::now();
+        return uitest::pumpUntil(
+            [&] {
+                if (d().steamSession().isBusy()) return false;
+                if (done()) return true;
+                if (std::chrono::steady_clock::now() > next) {
+                    d().updateSteamStatus();
+                    next = std::chrono::steady_clock::now() + 1s;
+                }
+                return false;
+            },
+            120s);
+    }
+    // Clicks the main button, then polls until `text` shows.
+    bool clickAndPollUntil(const std::string& text) {
+        QTest::mouseClick(d().mainButton, Qt::LeftButton);
+        return pollUntil([&] { return launcher.status() == text; });
+    }
+    static bool logHas(const std::string& text) {
+        return testsupport::readFile(Logger::logPath()).find(text) != std::string::npos;
+    }
 
-uitest::Launcher launcher;
-testsupport::GraphicsBundle bundle{launcher.home.bundle()};
-std::unique_ptr<testsupport::HttpTestServer> server_;
-uitest::StatusRecorder screens{launcher.d()};
-int maxProgress = 0;
-}
-;
+    uitest::Launcher launcher;
+    testsupport::GraphicsBundle bundle{launcher.home.bundle()};
+    std::unique_ptr<testsupport::HttpTestServer> server_;
+    uitest::StatusRecorder screens{launcher.d()};
+    int maxProgress = 0;
+};
 
 }  // namespace
 
