@@ -198,6 +198,7 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     ASSERT_TRUE(j.endsOn(kStep1, 240s)) << ::testing::PrintToString(j.screens.texts) << launcherLog();
     EXPECT_TRUE(fs::exists(Constants::prefixPath() + "/system.reg") && !fs::exists(steamExe));
     EXPECT_EQ(backups(), 0);
+    j.snap("repaired");
     j.drop(FERROWICK_DEMO_WINDOWS_DIR "/SteamSetup.exe");
     ASSERT_TRUE(j.endsOn(kReady, 120s)) << ::testing::PrintToString(j.screens.texts);
     // A rebuild that fails (a graphics DLL missing from the bundle) puts the previous prefix back.
@@ -209,6 +210,7 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     ASSERT_TRUE(j.endsOn("Repair was not successful.\nYour previous installation has been restored.", 240s))
         << ::testing::PrintToString(j.screens.texts) << launcherLog();
     EXPECT_TRUE(fs::exists(steamExe));
+    j.snap("repair-restored");
     EXPECT_EQ(backups(), 0);
     testsupport::writeFile(dll, dllBytes);
     j.d().validateAndPrepare();  // as a later start does
@@ -231,6 +233,7 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     testsupport::writeFile(steamDir + "/helper_delay.txt", "never");
     ASSERT_TRUE(waitForServer());
     ASSERT_TRUE(j.clickAndPollUntil("Steam launching...")) << j.launcher.status() << launcherLog();
+    j.snap("steam-launching");
     j.ahead += 106s;
     ASSERT_TRUE(j.pollUntil([&] { return j.logHas("Steam stuck on launch, auto-restarting (attempt 1)"); }))
         << launcherLog();
@@ -241,6 +244,7 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     })) << j.launcher.status()
         << launcherLog();
     EXPECT_FALSE(j.logHas("(attempt 2)"));
+    j.snap("steam-failed");
 
     // The diagnostics of the real prefix name the runtime's own version.
     const auto archive = DiagnosticsExporter::exportArchive(Constants::prefixPath());
