@@ -2,8 +2,7 @@
 
 #include <QApplication>
 
-#include "app/AppSetupServices.h"
-#include "app/AppSteamHost.h"
+#include "app/AppServices.h"
 #include "app/LauncherWindow.h"
 #include "controller/SetupPipeline.h"
 #include "platform/MainQueue.h"
@@ -11,15 +10,20 @@
 // Taking the shared logger first is what empties and opens the launcher log.
 AppDelegate::AppDelegate()
     : log(Logger::shared()),
-      steamHost_(std::make_unique<AppSteamHost>(*this)),
-      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_)) {
+      services_(std::make_unique<AppServices>(*this)),
+      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *services_, [this] {
+          SteamSessionMonitor::Options options;
+          options.activity = &activity_;
+          return options;
+      }())) {
     createSetupPipeline();
 }
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::replaceSteamSession(SteamSessionMonitor::Options options) {
-    steamSession_ = std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_, std::move(options));
+    options.activity = &activity_;
+    steamSession_ = std::make_unique<SteamSessionMonitor>(processLauncher, *services_, std::move(options));
 }
 
 void AppDelegate::installAsApplicationDelegate() {

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <mutex>
 
+#include "controller/InstallerHandoff.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
-#include "controller/InstallerHandoff.h"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -58,7 +58,8 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
                                 std::chrono::milliseconds(100)};
         const size_t callsBefore = wine.calls("wine").size();
         // The work runs at once here instead of on a background thread.
-        handleDroppedInstaller(c.dropped, settings, h, [](auto work) { work(); });
+        LauncherActivity activity;
+        EXPECT_TRUE(handleDroppedInstaller(c.dropped, settings, h, activity, [](auto work) { work(); }));
 
         // Steam seen while the installer runs is logged too; whether the watch sees
         // it before a quick installer's end is a matter of timing.
@@ -69,7 +70,7 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
         const auto calls = wine.calls("wine");
         ASSERT_EQ(calls.size(), callsBefore + 1);
         EXPECT_EQ(calls.back().args, Lines{c.run});
-        EXPECT_EQ(calls.back().env, Constants::buildSafeEnvironment(Constants::prefixPath()));
+        EXPECT_EQ(calls.back().env.at("WINEPREFIX"), home.home() + "/Library/Application Support/Ferrowick/prefix");
         EXPECT_TRUE(c.run != copy || readFile(copy) == "installer");
     }
     EXPECT_EQ(wine.livePids().size(), 1u) << "the installer is left running, not waited for";
