@@ -84,7 +84,7 @@ TEST_F(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
         EXPECT_TRUE(status && status->signaled && status->status == SIGKILL);
         EXPECT_TRUE(queue.drainUntil([&] { return exits == (serverProgram ? 1 : 2); }, 20s));
         EXPECT_FALSE(launcher.isRunning());
-        EXPECT_TRUE(!serverProgram || (!wine.serverAlive() && wine.livePids().empty()));
+        EXPECT_TRUE(!serverProgram || waitFor([&] { return !wine.serverAlive() && wine.livePids().empty(); }));
     }
 }
 

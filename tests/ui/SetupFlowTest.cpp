@@ -94,20 +94,7 @@ TEST(SetupFlow, ADroppedInstallerRunsUnderWineAndEndsOnReady) {
     EXPECT_EQ(run.wine.calls("wine").at(0).args, Texts{Constants::supportDir() + "/SteamSetup.exe"});
 }
 
-namespace {
-
-// Answers the next modal alert (the repair's question) with the button titled `answer` once it is up.
-void answerNextAlert(const QString& answer) {
-    QTimer::singleShot(20, [answer] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return answerNextAlert(answer);
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == answer) button->click();
-        }
-    });
-}
-
-}  // namespace
+using uitest::answerNextAlert;
 
 TEST(SetupFlow, RepairAsksFirstThenRebuildsThePrefix) {
     SetupRun run;
