@@ -14,10 +14,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "app/AppDelegate.h"
 #include "app/QtMainQueue.h"
 #include "platform/Subprocess.h"
@@ -122,11 +125,6 @@ bool sample(const std::string& self, bool launcher, Sample& out) {
     return true;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,11 +145,15 @@ int main(int argc, char** argv) {
             (launcher ? launcherRss : bareRss).push_back(double(s.rssKiB));
         }
     }
-    const double bare = median(bareMs), full = median(launcherMs);
-    std::printf("start-up to first painted frame, median of %d (anchor: bare 360x400 Qt window)\n", rounds);
-    std::printf("  launcher / bare window   %.2fx\n", full / bare);
-    std::printf("  (bare %.1f ms, launcher %.1f ms; absolute times are noise on a shared machine)\n", bare, full);
-    std::printf("idle resident memory after %d ms: launcher %.1f MiB, bare window %.1f MiB (%.2fx)\n", idleMs,
-                median(launcherRss) / 1024, median(bareRss) / 1024, median(launcherRss) / median(bareRss));
+    const double bare = benchutil::median(bareMs), full = benchutil::median(launcherMs);
+    const double bareMiB = benchutil::median(bareRss) / 1024, fullMiB = benchutil::median(launcherRss) / 1024;
+    std::printf("start-up medians of %d interleaved pairs: launcher %.1f ms, bare window %.1f ms\n", rounds, full,
+                bare);
+    benchutil::printRow({1, "Process start to the first painted frame (offscreen)", benchutil::format("%.0f ms", full),
+                         benchutil::format("bare Qt window %.0f ms", bare), benchutil::format("%.2fx", full / bare),
+                         "<= 1.30x", full / bare <= 1.3});
+    benchutil::printRow({2, benchutil::format("Idle resident memory %d ms after the first frame", idleMs),
+                         benchutil::format("%.1f MiB", fullMiB), benchutil::format("bare Qt window %.1f MiB", bareMiB),
+                         benchutil::format("%.2fx", fullMiB / bareMiB), "<= 1.30x", fullMiB / bareMiB <= 1.3});
     return 0;
 }
