@@ -95,6 +95,17 @@ inline void printRow(const Row& r) {
     std::fflush(stdout);
 }
 
+// How long the calling thread has been runnable but waiting for a CPU, in
+// milliseconds (the kernel's run-queue delay). Subtracted from a stall, it
+// leaves what the thread itself was busy with or blocked on, not the time a
+// loaded machine kept it from running.
+inline double runQueueWaitMs() {
+    std::ifstream schedstat("/proc/thread-self/schedstat");
+    unsigned long long running = 0, waiting = 0;
+    schedstat >> running >> waiting;
+    return static_cast<double>(waiting) / 1e6;
+}
+
 // Peak resident set size so far, in bytes (VmHWM).
 inline uint64_t peakResidentBytes() {
     std::ifstream status("/proc/self/status");

@@ -21,16 +21,17 @@ constexpr int kThreads = 8;
 constexpr int kLinesPerThread = 5000;
 const std::string kMessage = "wineboot completed in 4.2s, prefix ready for the graphics components";
 
-double loggerSeconds() {
+// The same number of lines from `threads` threads.
+double loggerSeconds(int threads) {
     Logger& log = Logger::shared();
     return benchutil::secondsOf([&] {
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([&] {
-                for (int i = 0; i < kLinesPerThread; ++i) log.perf(kMessage);
+        std::vector<std::thread> running;
+        for (int t = 0; t < threads; ++t) {
+            running.emplace_back([&] {
+                for (int i = 0; i < kThreads * kLinesPerThread / threads; ++i) log.perf(kMessage);
             });
         }
-        for (auto& thread : threads) thread.join();
+        for (auto& thread : running) thread.join();
     });
 }
 
@@ -52,14 +53,18 @@ int main() {
     testsupport::TestHome home;
     Logger::shared();  // empties and creates the log
     const std::string plain = home.tmp() + "/plain.log";
-    std::vector<double> ours, anchor;
+    std::vector<double> ours, anchor, single;
     for (int round = 0; round < 7; ++round) {
         anchor.push_back(plainAppendSeconds(plain));
         std::filesystem::resize_file(Logger::logPath(), 0);
-        ours.push_back(loggerSeconds());
+        ours.push_back(loggerSeconds(kThreads));
+        std::filesystem::resize_file(Logger::logPath(), 0);
+        single.push_back(loggerSeconds(1));
     }
     const double lines = kThreads * kLinesPerThread;
     const double oursRate = lines / benchutil::median(ours), anchorRate = lines / benchutil::median(anchor);
+    std::printf("Logger from one thread: %.0f k lines/s\n",
+                kThreads * kLinesPerThread / benchutil::median(single) / 1e3);
     std::printf("log size after the last round: %ju bytes\n",
                 static_cast<uintmax_t>(std::filesystem::file_size(Logger::logPath())));
     benchutil::printRow({13, "Launcher-log throughput, 8 threads", benchutil::format("%.0f k lines/s", oursRate / 1e3),
