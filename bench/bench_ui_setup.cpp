@@ -45,6 +45,7 @@ namespace {
 const std::string kStep1 = "Step 1: Install Steam\nDownload Steam for Windows (.exe),\nthen drag the installer below.";
 const std::string kReady = "Launch Quillmoor from\nyour Steam Library.";
 constexpr int kReturnRounds = 9;
+constexpr int kRepairRounds = 3;
 constexpr auto kServerProbePause = std::chrono::seconds(1);  // the wineserver probe's fixed wait
 
 std::string statusText(const AppDelegate& d) {
@@ -190,18 +191,27 @@ int main(int argc, char** argv) {
         if (!run.finished) std::fprintf(stderr, "return start %d did not reach the ready screen\n", round);
     }
 
-    // Repair: ends on "Step 1", as the fresh prefix holds no Steam.
-    answerRepair();
-    const Stall repair = measureStall(
-        d, [&] { d.onRepair(); }, [&] { return statusText(d) == kStep1; });
-    std::printf("repair: worst gap %.1f ms less CPU waits, %.1f ms wall (screen then: %s)%s\n", repair.worstMs,
-                repair.worstRawMs, repair.during.c_str(), repair.finished ? "" : " [did not reach Step 1]");
+    // Repairs: each ends on "Step 1", as the fresh prefix holds no Steam; the
+    // median of three worst gaps, so one hiccup of the machine does not decide.
+    std::vector<double> repairWorst;
+    bool repairsFinished = true;
+    for (int round = 0; round < kRepairRounds; ++round) {
+        testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
+        answerRepair();
+        const Stall repair = measureStall(
+            d, [&] { d.onRepair(); }, [&] { return statusText(d) == kStep1; });
+        std::printf("repair: worst gap %.1f ms less CPU waits, %.1f ms wall%s\n", repair.worstMs, repair.worstRawMs,
+                    repair.finished ? "" : " [did not reach Step 1]");
+        repairWorst.push_back(repair.worstMs);
+        repairsFinished = repairsFinished && repair.finished;
+    }
+    const double repairMs = benchutil::median(repairWorst);
 
     benchutil::printRow({4, "Longest main-thread stall, whole first start (download, prefix, components)",
                          benchutil::format("%.1f ms", first.worstMs), "-", "-", "< 16 ms",
                          first.finished && first.worstMs < 16});
-    benchutil::printRow({5, "Longest main-thread stall, repair", benchutil::format("%.1f ms", repair.worstMs), "-", "-",
-                         "< 16 ms", repair.finished && repair.worstMs < 16});
+    benchutil::printRow({5, "Longest main-thread stall, repair (median of 3)", benchutil::format("%.1f ms", repairMs),
+                         "-", "-", "< 16 ms", repairsFinished && repairMs < 16});
     const double oursMs = benchutil::median(ours) * 1e3, anchorMs = benchutil::median(anchor) * 1e3;
     const double overhead = (oursMs - anchorMs) / anchorMs;
     benchutil::printRow({6, "Return start, \"Checking system...\" to the Steam-ready screen (fake runtime)",
