@@ -173,9 +173,13 @@ int main(int argc, char** argv) {
         "wall clock: launcher %.1f ms, bare window %.1f ms\n",
         rounds, full, bare, benchutil::median(launcherWall), benchutil::median(bareWall));
     std::printf("bare window with one line of text, less CPU waits: %.1f ms\n", benchutil::median(textMs));
-    benchutil::printRow({1, "Process start to the first painted frame (offscreen)", benchutil::format("%.0f ms", full),
-                         benchutil::format("bare Qt window %.0f ms", bare), benchutil::format("%.2fx", full / bare),
-                         "<= 1.30x", full / bare <= 1.3});
+    // Judged on the times less CPU waits; the wall-clock figures stand beside them.
+    const double fullWall = benchutil::median(launcherWall), bareWallMs = benchutil::median(bareWall);
+    benchutil::printRow({1, "Process start to the first painted frame (offscreen), less CPU waits (wall clock)",
+                         benchutil::format("%.0f ms (%.0f ms)", full, fullWall),
+                         benchutil::format("bare Qt window %.0f ms (%.0f ms)", bare, bareWallMs),
+                         benchutil::format("%.2fx (%.2fx)", full / bare, fullWall / bareWallMs), "<= 1.30x",
+                         full / bare <= 1.3});
     benchutil::printRow({2, benchutil::format("Idle resident memory %d ms after the first frame", idleMs),
                          benchutil::format("%.1f MiB", fullMiB), benchutil::format("bare Qt window %.1f MiB", bareMiB),
                          benchutil::format("%.2fx", fullMiB / bareMiB), "<= 1.30x", fullMiB / bareMiB <= 1.3});
