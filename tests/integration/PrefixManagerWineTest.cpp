@@ -1,6 +1,7 @@
 // PrefixManager's Wine commands against the fake Wine runtime: the runner,
 // the setup log, prefix creation and the installer runner.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,10 @@ TEST_F(PrefixManagerWineTest, SetupLogGrowsInPlace) {
     EXPECT_EQ(readFile(log + ".old"), "the user's own copy");
 
     writeFile(log, std::string(70000, 'b') + "\xE2\x82");  // ends inside a letter: not UTF-8
+    (void)manager.runWine({"wineboot"});
+    EXPECT_EQ(readFile(log), "--- wine wineboot ---\n");
+    fs::remove(log);
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);  // nobody reads it: opening it must not wait
     (void)manager.runWine({"wineboot"});
     EXPECT_EQ(readFile(log), "--- wine wineboot ---\n");
 }
@@ -147,9 +152,11 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
     };
     // The parent's own Wine settings and unlisted variables never reach Wine.
     for (const char* v : {"WINEPREFIX", "WINEDEBUG", "FERROWICK_UNLISTED"}) ::setenv(v, "/elsewhere", 1);
-    const std::string installer = home.tmp() + "/it's \"Steam\" Setup; touch pwned.exe";
+    // Names a shell would run as commands reach Wine as one literal argument.
+    const char* const names[] = {"a;touch PWNED;.exe", "$(touch PWNED).exe", "it's \"Steam\" Setup; touch PWNED.exe"};
     int n = 0;
     for (const auto& [control, steamBefore, exit, result] : cases) {
+        const std::string installer = home.tmp() + "/" + names[n];
         wine.configure(control);
         const std::string prefix = home.root() + "/Pr\xC3\xA4" + "fix " + std::to_string(++n);
         PrefixManager m = at(prefix, exit == "-1");
@@ -164,8 +171,10 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
         ASSERT_EQ(calls.size(), callsBefore + (exit != "-1"));
         if (exit == "-1") continue;
         EXPECT_EQ(calls.back().args, Lines{installer});
-        EXPECT_EQ(calls.back().env, Constants::buildSafeEnvironment(prefix));
+        const auto& env = calls.back().env;  // the whole list of names: HostileInputTest
+        EXPECT_EQ(env.at("WINEPREFIX") + " " + env.at("WINEDEBUG"), prefix + " -all");
+        EXPECT_EQ(env.count("FERROWICK_UNLISTED"), 0u);
     }
-    EXPECT_FALSE(fs::exists(fs::current_path() / "pwned.exe"));
+    for (const fs::path& dir : {fs::current_path(), fs::path(home.tmp())}) EXPECT_FALSE(fs::exists(dir / "PWNED"));
     for (const char* v : {"WINEPREFIX", "WINEDEBUG", "FERROWICK_UNLISTED"}) ::unsetenv(v);
 }

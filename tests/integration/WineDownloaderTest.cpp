@@ -86,6 +86,7 @@ struct Row {
     std::function<void(Settings&)> adjust = {};
     Twist twist = Twist::none;
     const char* announce = nullptr;  // the server's Content-Length (HttpTestServer::Options)
+    bool chunked = false;
     friend std::ostream& operator<<(std::ostream& os, const Row& r) { return os << r.name; }
 };
 
@@ -103,7 +104,7 @@ TEST_P(InstallOutcomeTest, ReportsOnceLogsAndLeavesNothingBehind) {
         writeFile(settings.supportDir + "/.wine-download-Xy12Z9", "part of an earlier transfer");
     }
     const bool redirected = row.twist == Twist::redirected;
-    HttpTestServer server({served, redirected ? "http://elsewhere.example/w.tar.xz" : "", row.announce});
+    HttpTestServer server({served, redirected ? "http://elsewhere.example/w.tar.xz" : "", row.announce, row.chunked});
     settings.downloadURL = server.url(redirected || !row.expected ? "/moved" : "");
     settings.expectedSHA256 = platform::Sha256::hex(readFile(served));
     settings.freeSpace = [](const std::string&) { return std::optional<uint64_t>(100'000'000'000); };
@@ -170,6 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
                 };
             },
             Twist::none, ""},
+        Row{"ChunkedPastItsAnnouncedLength", kGood, Kind::networkError,
+            "[ERROR] Download failed: The download grew past its announced length of 1000 bytes\n", nullptr,
+            Twist::none, "1000", true},
         Row{"DigestMismatch", kGood, Kind::checksumMismatch, "[ERROR] SHA256 mismatch",
             [](Settings& s) { s.expectedSHA256 = platform::Sha256::hex("other"); }},
         Row{"DownloadCannotBeSaved", kGood, Kind::networkError,
