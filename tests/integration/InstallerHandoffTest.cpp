@@ -58,7 +58,8 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
                                 std::chrono::milliseconds(100)};
         const size_t callsBefore = wine.calls("wine").size();
         // The work runs at once here instead of on a background thread.
-        handleDroppedInstaller(c.dropped, settings, h, [](auto work) { work(); });
+        LauncherActivity activity;
+        EXPECT_TRUE(handleDroppedInstaller(c.dropped, settings, h, activity, [](auto work) { work(); }));
 
         // Steam seen while the installer runs is logged too; whether the watch sees
         // it before a quick installer's end is a matter of timing.

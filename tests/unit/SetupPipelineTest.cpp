@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "platform/MainQueue.h"
 #include "controller/SetupPipeline.h"
+#include "platform/MainQueue.h"
 
 namespace {
 
@@ -22,6 +22,7 @@ struct Harness : SetupPipeline::Services {
     std::function<void()> heldDownload;
     std::vector<std::string> journal;
     platform::ManualQueue main;
+    LauncherActivity activity;
     std::unique_ptr<SetupPipeline> pipeline;
 
     Check checkMacOSVersion() override { return call("os"), os; }
@@ -62,8 +63,10 @@ struct Harness : SetupPipeline::Services {
         hooks.setupFinished = [this](bool wine, std::optional<bool> ready) {
             note("finished " + std::to_string(wine) + (ready ? std::to_string(*ready) : "-"));
         };
-        pipeline = std::make_unique<SetupPipeline>(
-            *this, hooks, [this](std::function<void()> body) { holdBodies ? heldBodies.push_back(body) : body(); });
+        hooks.recoverInterruptedRepair = [this] { note("recover"); };
+        pipeline = std::make_unique<SetupPipeline>(*this, activity, hooks, [this](std::function<void()> body) {
+            holdBodies ? heldBodies.push_back(body) : body();
+        });
     }
     ~Harness() override { platform::MainQueue::setPoster({}); }
     void run() {
@@ -144,7 +147,7 @@ TEST(SetupPipelineTest, ARequestWhileARunIsUnderWayIsIgnoredAndLogged) {
     h.run();
     h.run();
     EXPECT_EQ(h.heldBodies.size(), 1u);
-    EXPECT_EQ(h.count(std::string("INFO ") + SetupPipeline::kIgnoredWhileRunning), 1);
+    EXPECT_EQ(h.count("INFO Setup already in progress, request ignored"), 1);
     h.heldBodies[0]();  // the run lasts until its outcome has reached the main thread
     h.run();
     EXPECT_EQ(h.heldBodies.size(), 1u);
@@ -161,6 +164,16 @@ TEST(SetupPipelineTest, ARequestWhileARunIsUnderWayIsIgnoredAndLogged) {
     h.main.drain();
     EXPECT_EQ(h.journal.back(), "screen step1");
     EXPECT_FALSE(h.pipeline->isRunning());
+    // Only the first body of the process looks for an interrupted repair, first thing.
+    const auto first = [&](const std::string& line) { return std::find(h.journal.begin(), h.journal.end(), line); };
+    EXPECT_LT(first("recover"), first("INFO --- Validation started ---"));
+    EXPECT_EQ(h.count("recover"), 1);
+
+    // Nor does setup start beside another activity that writes into the prefix.
+    ASSERT_TRUE(h.activity.tryEnter(LauncherActivity::Kind::repairing));
+    h.run();
+    EXPECT_EQ(h.journal.back(), "INFO Repair already in progress, request ignored");
+    EXPECT_EQ(h.activity.current(), LauncherActivity::Kind::repairing);
 }
 
 // A NaN or out-of-range fraction must never reach the integer conversion.
