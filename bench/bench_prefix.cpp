@@ -91,7 +91,7 @@ int main() {
             runWineTimes.push_back(benchutil::secondsOf([&] { (void)manager.runWine({"--version"}); }));
         }
         const double directMs = benchutil::median(directTimes) * 1e3, oursMs = benchutil::median(runWineTimes) * 1e3;
-        benchutil::printRow({c.order, c.figure, benchutil::format("%.2f ms (+%.2f ms)", oursMs, oursMs - directMs),
+        benchutil::printRow({c.order, c.figure, benchutil::format("%.2f ms (%+.2f ms)", oursMs, oursMs - directMs),
                              benchutil::format("direct start %.2f ms", directMs),
                              benchutil::format("%.2fx", oursMs / directMs), "overhead <= 2 ms",
                              oursMs - directMs <= 2});
