@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "BenchUtil.h"
+#include "controller/SteamSessionMonitor.h"
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
-#include "controller/SteamSessionMonitor.h"
 #include "support/FakeWine.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"

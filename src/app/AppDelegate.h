@@ -93,6 +93,10 @@ public:
     void showSteamLaunchFailed();
     // Logs `message` at ERROR on the calling thread, then posts the screen.
     void showError(const std::string& message);
+    // The runtime download's own arrangement and its progress reports; unlike
+    // the screens above they run directly and only on the main thread.
+    void showDownload();
+    void showDownloadProgress(double fraction, const std::string& status);
 
     // The setup pipeline; returns at once. At most one run is under way.
     void validateAndPrepare();
@@ -145,8 +149,6 @@ private:
         hooks.showError = [this](const std::string& message) { showError(message); };
     }
     void hideAllControls();
-    void showDownload();
-    void showDownloadProgress(double fraction, const std::string& status);
     [[nodiscard]] QWidget* privacyLink() const;
     void openURL(const std::string& url);
 
