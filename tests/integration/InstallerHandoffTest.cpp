@@ -18,7 +18,7 @@ using Lines = std::vector<std::string>;
 TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
     testsupport::TestHome home;
     testsupport::FakeWine wine;
-    const std::string copy = Constants::supportDir() + InstallerHandoff::kCopyName, folder = home.home() + "/Setup.exe";
+    const std::string copy = Constants::supportDir() + "/SteamSetup.exe", folder = home.home() + "/Setup.exe";
     const std::string odd = home.home() + "/Down loads/$(touch x); `id` 'a' \"b\" & c.exe";
     fs::create_directories(folder);
     writeFile(odd, "installer");
@@ -34,7 +34,11 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
         // Dropping the launcher's own copy must not delete the file to be run.
         {"installed and closed", {{"run.steam", "1"}}, copy, copy, {"screen steamReady"}},
         // A folder cannot be copied and is run where it lies.
-        {"cancelled", {}, folder, folder, {"screen step1", "status " + std::string(kNotDetected)}},
+        {"cancelled",
+         {},
+         folder,
+         folder,
+         {"screen step1", "status Steam was not detected after installation.\nPlease try again."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -62,14 +66,15 @@ TEST(InstallerHandoffTest, RunAndWatchEndsOnSteamOrTheInstallersEnd) {
 
         // Steam seen while the installer runs is logged too; whether the watch sees
         // it before a quick installer's end is a matter of timing.
-        Lines expected = {"INFO User dropped installer: " + c.dropped, "screen loading " + std::string(kInstalling)};
+        Lines expected = {"INFO User dropped installer: " + c.dropped,
+                          "screen loading Installing Steam...\nComplete the setup in the Steam window."};
         expected.insert(expected.end(), c.screens.begin(), c.screens.end());
         if (c.screens.front() != "INFO Steam detected") std::erase(events, "INFO Steam detected");
         EXPECT_EQ(events, expected);
         const auto calls = wine.calls("wine");
         ASSERT_EQ(calls.size(), callsBefore + 1);
         EXPECT_EQ(calls.back().args, Lines{c.run});
-        EXPECT_EQ(calls.back().env, Constants::buildSafeEnvironment(Constants::prefixPath()));
+        EXPECT_EQ(calls.back().env, testsupport::wineChildEnvironment(Constants::prefixPath()));
         EXPECT_TRUE(c.run != copy || readFile(copy) == "installer");
     }
     EXPECT_EQ(wine.livePids().size(), 1u) << "the installer is left running, not waited for";

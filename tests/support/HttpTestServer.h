@@ -26,6 +26,7 @@ public:
     struct Options {
         std::string filePath = {};  // the body
         std::string redirectTo = {};
+        bool withLength = true;  // false: no Content-Length, the body ends when the connection does
     };
 
     explicit HttpTestServer(Options options) : options_(std::move(options)) {
@@ -81,7 +82,7 @@ private:
             "HTTP/1.1 302 Found\r\nLocation: " + (options_.redirectTo.empty() ? served : options_.redirectTo) +
             "\r\nContent-Length: 0";
         if (file && ::fstat(fileFd_, &st) == 0)
-            head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(st.st_size);
+            head = "HTTP/1.1 200 OK" + (options_.withLength ? "\r\nContent-Length: " + std::to_string(st.st_size) : "");
         head += "\r\nConnection: close\r\n\r\n";
         if (::send(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) || !file) return;
         for (off_t offset = 0; offset < st.st_size;)

@@ -32,11 +32,14 @@ TEST(PrefixRepairTest, OutcomesByWhatFailed) {
         // fails, result, calls after kill and backup, screens after the first
         {"", R::rebuilt, "create deploy delete:" + b + " ", "create deploy step1"},
         {"B", R::rebuilt, "create deploy ", "create deploy step1"},
-        {"C", R::restored, "create restore:" + b + " ", std::string("create ") + PrefixRepair::kRestored},
-        {"D", R::restored, "create deploy restore:" + b + " ", std::string("create deploy ") + PrefixRepair::kRestored},
+        {"C", R::restored, "create restore:" + b + " ",
+         "create Repair was not successful.\nYour previous installation has been restored."},
+        {"D", R::restored, "create deploy restore:" + b + " ",
+         "create deploy Repair was not successful.\nYour previous installation has been restored."},
         // The backup is then the user's only copy: named, kept, and never called restored.
-        {"CR", R::restoreFailed, "create restore:" + b + " ", std::string("create ") + PrefixRepair::kNotRestored},
-        {"BC", R::noBackup, "create ", std::string("create ") + PrefixRepair::kNoBackup},
+        {"CR", R::restoreFailed, "create restore:" + b + " ",
+         "create Repair was not successful.\nYour previous installation could not be restored."},
+        {"BC", R::noBackup, "create ", "create Repair was not successful.\nPlease reinstall Ferrowick."},
     };
     for (const auto& [fails, result, calls, screens] : cases) {
         SCOPED_TRACE(fails);
@@ -50,7 +53,9 @@ TEST(PrefixRepairTest, OutcomesByWhatFailed) {
         EXPECT_EQ(PrefixRepair::run(services, hooks, std::chrono::milliseconds(0)), result);
         EXPECT_EQ(services.calls, "kill backup " + calls);
         EXPECT_EQ(shown, "Repairing installation... " + screens);
-        EXPECT_EQ(logged, result == R::restoreFailed ? "ERROR " + std::string(PrefixRepair::kBackupKeptAt) + b : "");
+        EXPECT_EQ(logged, result == R::restoreFailed
+                              ? "ERROR Could not restore the previous installation; it is kept at " + b
+                              : "");
     }
 }
 

@@ -144,7 +144,7 @@ TEST(SetupPipelineTest, ARequestWhileARunIsUnderWayIsIgnoredAndLogged) {
     h.run();
     h.run();
     EXPECT_EQ(h.heldBodies.size(), 1u);
-    EXPECT_EQ(h.count(std::string("INFO ") + SetupPipeline::kIgnoredWhileRunning), 1);
+    EXPECT_EQ(h.count("INFO Setup already in progress, request ignored"), 1);
     h.heldBodies[0]();  // the run lasts until its outcome has reached the main thread
     h.run();
     EXPECT_EQ(h.heldBodies.size(), 1u);
