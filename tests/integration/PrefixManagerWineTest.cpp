@@ -147,3 +147,19 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
     EXPECT_FALSE(fs::exists(fs::current_path() / "pwned.exe"));
     ::unsetenv("WINEPREFIX");
 }
+
+// The version is Wine's answer trimmed, and it must start with the required one.
+TEST_F(PrefixManagerWineTest, WineVersionCheck) {
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {" \twine-11.4 (Staging)\r\n", true, "wine-11.4 (Staging)"},
+        {"wine-11.4.1\n", true, "wine-11.4.1"},
+        {"wine-11.3 (Staging)\n", false, "wine-11.3 (Staging)"},
+        {"Wine wine-11.4\n", false, "Wine wine-11.4"},
+    };
+    for (const auto& [output, valid, version] : cases) {
+        wine.set("version.output", output);
+        const auto check = manager.checkWineVersion();
+        EXPECT_EQ(check.valid, valid) << output;
+        EXPECT_EQ(check.version, version);
+    }
+}

@@ -76,7 +76,9 @@ TEST_F(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
         auto foreign = foreignHelper();
         ASSERT_TRUE(waitFor([&] { return wine.serverAlive(); }));
         if (!serverProgram) std::filesystem::remove(Constants::wineserver());
+        const auto before = std::chrono::steady_clock::now();
         launcher.killAll();
+        EXPECT_GE(std::chrono::steady_clock::now() - before, 2s) << "the server's two seconds before helpers die";
         EXPECT_FALSE(ProcessLauncher::isAnySteamWebHelperRunning());
         const auto status = foreign->waitFor(10);
         EXPECT_TRUE(status && status->signaled && status->status == SIGKILL);

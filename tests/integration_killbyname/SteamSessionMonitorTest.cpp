@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "platform/MainQueue.h"
+#include "platform/Subprocess.h"
 #include "process/ProcessLauncher.h"
 #include "process/SteamSessionMonitor.h"
 #include "support/FakeWine.h"
@@ -36,7 +38,9 @@ TEST(SteamSessionMonitorTest, AHungLaunchIsRestartedOnceThenFailsAndTheButtonClo
     };
 
     monitor.startSteam();
-    ASSERT_TRUE(tickOnceServerIsUp());  // stuck: kill, pause, relaunch
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tickOnceServerIsUp());  // stuck: kill (2 s for the server), a 3 s pause, relaunch
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 5s);
     EXPECT_EQ(host.screens, (std::vector<std::string>{"launching", "loading:Restarting Steam...", "launching"}));
     EXPECT_EQ(launcher.launchGeneration(), 2);
     ASSERT_TRUE(tickOnceServerIsUp());
@@ -47,5 +51,35 @@ TEST(SteamSessionMonitorTest, AHungLaunchIsRestartedOnceThenFailsAndTheButtonClo
     EXPECT_TRUE(queue.drainUntil([&] { return !monitor.isBusy() && !launcher.hasGameProcess(); }, 60s));
     EXPECT_EQ(host.screens.back(), "ready");
     EXPECT_FALSE(wine.serverAlive());
+    platform::MainQueue::setPoster({});
+}
+
+// A web helper of another Wine installation makes the button close (and kill it) instead
+// of starting Steam, and no poll probes while the button's work is under way.
+TEST(SteamSessionMonitorTest, AnyWebHelperMakesTheButtonCloseAndPollsWait) {
+    testsupport::TestHome home;
+    testsupport::FakeWine wine;
+    testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
+    platform::ManualQueue queue;
+    queue.install();
+    ProcessLauncher launcher;
+    testsupport::RecordingSteamHost host;
+    std::atomic<int> probes{0};
+    SteamSessionMonitor::Options options;
+    options.isWineRunning = [&] { return ++probes, SteamSessionMonitor::isWineRunning(); };
+    SteamSessionMonitor monitor{launcher, host, options};
+    auto helper = platform::Subprocess::start(
+                      {testsupport::testProgram("argdump"), {"sleep", "120", "C:\\other\\steamwebhelper.exe"}, {}})
+                      .process;
+    for (int i = 0; i < 500 && !SteamSessionMonitor::isWineRunning(); ++i) std::this_thread::sleep_for(20ms);
+
+    monitor.onMainButton();
+    monitor.updateSteamStatus();
+    ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy(); }, 60s));
+    EXPECT_EQ(probes, 1);
+    EXPECT_EQ(host.screens, std::vector<std::string>{"ready"});
+    EXPECT_TRUE(wine.calls("wine").empty()) << "Steam was started";
+    const auto status = helper->waitFor(10);
+    EXPECT_TRUE(status && status->signaled) << "the helper was left alive";
     platform::MainQueue::setPoster({});
 }

@@ -30,8 +30,8 @@ const std::string kSteamExe = "/drive_c/Program Files (x86)/Steam/steam.exe";
 // window built. Arrangements made before start() leave nothing in the logs.
 struct Journey {
     Journey() { launcher.buildWindow(); }
-    void acceptAgreement() { writeFile(home().supportDir() + "/eula-accepted", ""); }
     void createPrefix(bool withSteam) {
+        if (fs::exists(Constants::prefixPath())) return;
         PrefixManager prefix;
         ASSERT_TRUE(prefix.createPrefix(nullptr) && prefix.deployMesaDLLs(nullptr));
         if (withSteam) writeFile(prefix.prefixPath() + kSteamExe, "installed\n");
@@ -61,7 +61,6 @@ struct Journey {
             if (fs::exists(home().supportDir() + log)) writeFile(home().supportDir() + log, "");
         }
     }
-    void start() { clearLogs(), launcher.launch(); }
     void endsOn(const std::string& text) {
         EXPECT_TRUE(uitest::pumpUntil([&] { return launcher.status() == text && !busy(); })) << launcher.status();
     }
@@ -90,189 +89,110 @@ void answerNextAlert(const QString& answer) {
 
 }  // namespace
 
-TEST(Journey, FirstStart) {
+enum Prefix { none, created, withSteam };
+
+struct Row {
+    const char* name;  // of tests/golden/logs/<name>.log
+    bool agreed;       // the agreement accepted before
+    Prefix prefix;
+    std::function<void(Journey&)> act;  // after the arrangement, logs emptied
+    std::string endScreen;
+    std::map<std::string, std::string> wine = {};  // fake Wine control, set after the arrangement
+    friend std::ostream& operator<<(std::ostream& os, const Row& r) { return os << r.name; }
+};
+
+class JourneyTest : public ::testing::TestWithParam<Row> {};
+
+TEST_P(JourneyTest, LeavesItsGoldenLogs) {
+    const Row& row = GetParam();
     Journey j;
-    auto server = j.serveRuntime(true);
-    j.start();
-    j.endsOn("Please review and accept\nthe terms to continue.");
-    j.d().eulaCheck1->setChecked(true);
-    j.d().onEulaAccept();
-    j.endsOn(kStep1);
-    j.expectLogs("first-start");
+    if (row.agreed) writeFile(j.home().supportDir() + "/eula-accepted", "");
+    if (row.prefix != none) j.createPrefix(row.prefix == withSteam);
+    j.wine.configure(row.wine);
+    j.clearLogs();
+    row.act(j);
+    j.endsOn(row.endScreen);
+    j.expectLogs(row.name);
 }
 
-TEST(Journey, ReturnStart) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(true);
-    j.start();
-    j.endsOn(kReady);
-    j.expectLogs("return-start");
-}
-
-// Each way the setup pipeline can end on an error screen (the system checks
-// cannot fail on this machine; their ends are in the pipeline's own table).
-TEST(Journey, SetupBundleIncomplete) {
-    Journey j;
-    j.acceptAgreement();
-    fs::remove(j.home().bundle() + "/mesa-x86_64/opengl32.dll");
-    j.start();
-    j.endsOn("Installation incomplete.\nPlease reinstall Ferrowick.");
-    j.expectLogs("setup-bundle-incomplete");
-}
-
-TEST(Journey, SetupNoDiskSpace) {
-    Journey j;
-    j.acceptAgreement();
-    j.d().checkDiskSpace = [](const std::string&, int64_t) { return false; };
-    j.start();
-    j.endsOn("Not enough disk space.");
-    j.expectLogs("setup-no-disk-space");
-}
-
-TEST(Journey, SetupPrefixCreationFails) {
-    Journey j;
-    j.acceptAgreement();
-    j.wine.set("wineboot.exit", 1);
-    j.start();
-    j.endsOn("Setup failed.\nPlease try again.");
-    j.expectLogs("setup-prefix-failed");
-}
-
-TEST(Journey, SetupDeploymentFails) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(false);
-    const std::string dll = Constants::prefixPath() + "/drive_c/windows/system32/opengl32.dll";
-    fs::remove(dll);
-    writeFile(dll + "/in the way", "");  // a directory where the DLL goes
-    j.start();
-    j.endsOn("Setup failed.\nPlease try again or use Repair.");
-    j.expectLogs("setup-deploy-failed");
-}
-
-// A runtime of the wrong version is downloaded again, once.
-TEST(Journey, SetupWrongRuntimeDownloadUnverified) {
-    Journey j;
-    j.acceptAgreement();
-    auto server = j.serveRuntime(false, true);
-    j.wine.set("version.output", "wine-8.0.2\n");
-    j.start();
-    j.endsOn("Setup verification failed.\nPlease try again.");
-    j.expectLogs("setup-wrong-runtime-unverified");
-}
-
-TEST(Journey, SetupDownloadUnreachable) {
-    Journey j;
-    j.acceptAgreement();
-    fs::remove_all(j.home().supportDir() + "/wine");
-    j.useDownload("http://127.0.0.1:1/wine.tar.xz", "");
-    j.start();
-    j.endsOn("Setup failed.\nPlease check your internet connection.");
-    j.expectLogs("setup-download-unreachable");
-}
-
-// The dropped installer: Steam seen while it runs, never seen, or no Wine to run it.
-TEST(Journey, HandoffSteamDetected) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(false);
-    j.wine.configure({{"run.steam", "1"}, {"run.sleep", "20"}});
+const auto start = [](Journey& j) { j.launcher.launch(); };
+// The ready screen after a start, then `then`.
+const auto started = [](std::function<void(Journey&)> then) {
+    return [then](Journey& j) { j.launcher.launch(), j.endsOn(kReady), then(j); };
+};
+const auto drop = [](Journey& j) {
     writeFile(j.home().tmp() + "/SteamSetup.exe", "MZ");
-    j.clearLogs();
     j.d().handleDroppedInstaller(j.home().tmp() + "/SteamSetup.exe");
-    j.endsOn(kReady);
-    j.expectLogs("handoff-detected");
-}
+};
+const auto repair = [](Journey& j) { answerNextAlert("Repair"), j.d().onRepair(); };
+const char* const kRunning = "Steam is running.\nPlay Quillmoor from your Library.";
 
-TEST(Journey, HandoffSteamNotDetected) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(false);
-    writeFile(j.home().tmp() + "/SteamSetup.exe", "MZ");
-    j.clearLogs();
-    j.d().handleDroppedInstaller(j.home().tmp() + "/SteamSetup.exe");
-    j.endsOn("Steam was not detected after installation.\nPlease try again.");
-    j.expectLogs("handoff-not-detected");
-}
-
-TEST(Journey, HandoffCouldNotRun) {
-    Journey j;
-    j.acceptAgreement();
-    writeFile(j.home().tmp() + "/SteamSetup.exe", "MZ");
-    fs::remove(Constants::wineBin());
-    j.clearLogs();
-    j.d().handleDroppedInstaller(j.home().tmp() + "/SteamSetup.exe");
-    j.endsOn("Could not run the installer.\nPlease try again.");
-    j.expectLogs("handoff-could-not-run");
-}
-
-// Repair: rebuilt, or failed and the old prefix put back, or failed with nothing to put back.
-TEST(Journey, RepairRebuilt) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(true);
-    j.clearLogs();
-    answerNextAlert("Repair");
-    j.d().onRepair();
-    j.endsOn(kStep1);
-    EXPECT_FALSE(fs::exists(Constants::prefixPath() + kSteamExe));
-    j.expectLogs("repair-rebuilt");
-}
-
-TEST(Journey, RepairFailsAndRestores) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(true);
-    j.wine.set("wineboot.exit", 1);
-    j.clearLogs();
-    answerNextAlert("Repair");
-    j.d().onRepair();
-    j.endsOn("Repair was not successful.\nYour previous installation has been restored.");
-    EXPECT_TRUE(fs::exists(Constants::prefixPath() + kSteamExe));
-    j.expectLogs("repair-restored");
-}
-
-TEST(Journey, RepairFailsWithNothingToRestore) {
-    Journey j;
-    j.acceptAgreement();
-    j.wine.set("wineboot.exit", 1);
-    j.clearLogs();
-    answerNextAlert("Repair");
-    j.d().onRepair();
-    j.endsOn("Repair was not successful.\nPlease reinstall Ferrowick.");
-    j.expectLogs("repair-not-restored");
-}
-
-// The Steam session: started with the main button, polled to running, closed with the button.
-TEST(Journey, SteamLaunchedRunningAndClosed) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(true);
-    j.start();
-    j.endsOn(kReady);
-    j.d().onMainButton();
-    j.endsOn("Steam launching...");
-    for (int poll = 0; poll < 200 && j.launcher.status() != "Steam is running.\nPlay Quillmoor from your Library.";
-         ++poll) {
-        j.d().updateSteamStatus();
-        uitest::pumpUntil([&] { return !j.busy(); });
-    }
-    j.endsOn("Steam is running.\nPlay Quillmoor from your Library.");
-    j.d().onMainButton();
-    j.endsOn(kReady);
-    j.expectLogs("steam-launch-running-close");
-}
-
-TEST(Journey, SteamQuitsByItself) {
-    Journey j;
-    j.acceptAgreement();
-    j.createPrefix(true);
-    j.wine.set("steam.quit_after", "1");
-    j.start();
-    j.endsOn(kReady);
-    j.d().onMainButton();
-    j.endsOn("Steam launching...");
-    j.endsOn(kReady);
-    j.expectLogs("steam-quits");
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
+    Row{"first-start", false, none, [](Journey& j) {
+        auto server = j.serveRuntime(true);
+        j.launcher.launch();
+        j.endsOn("Please review and accept\nthe terms to continue.");
+        j.d().eulaCheck1->setChecked(true);
+        j.d().onEulaAccept();
+        j.endsOn(kStep1);
+    }, kStep1},
+    Row{"return-start", true, withSteam, start, kReady},
+    // Each way setup ends on an error screen; the system checks cannot fail here (their table is the pipeline's).
+    Row{"setup-bundle-incomplete", true, none, [](Journey& j) {
+        fs::remove(j.home().bundle() + "/mesa-x86_64/opengl32.dll"), start(j);
+    }, "Installation incomplete.\nPlease reinstall Ferrowick."},
+    Row{"setup-no-disk-space", true, none, [](Journey& j) {
+        j.d().checkDiskSpace = [](const std::string&, int64_t) { return false; }, start(j);
+    }, "Not enough disk space."},
+    Row{"setup-prefix-failed", true, none, start, "Setup failed.\nPlease try again.", {{"wineboot.exit", "1"}}},
+    Row{"setup-deploy-failed", true, created, [](Journey& j) {
+        const std::string dll = Constants::prefixPath() + "/drive_c/windows/system32/opengl32.dll";
+        fs::remove(dll), writeFile(dll + "/in the way", ""), start(j);  // a directory where the DLL goes
+    }, "Setup failed.\nPlease try again or use Repair."},
+    // A runtime of the wrong version is downloaded again, here unverified.
+    Row{"setup-wrong-runtime-unverified", true, none, [](Journey& j) {
+        auto server = j.serveRuntime(false, true);
+        j.wine.set("version.output", "wine-8.0.2\n"), start(j);
+        j.endsOn("Setup verification failed.\nPlease try again.");
+    }, "Setup verification failed.\nPlease try again."},
+    Row{"setup-download-unreachable", true, none, [](Journey& j) {
+        fs::remove_all(j.home().supportDir() + "/wine");
+        j.useDownload("http://127.0.0.1:1/wine.tar.xz", ""), start(j);
+    }, "Setup failed.\nPlease check your internet connection."},
+    // The dropped installer: Steam seen while it runs, never seen, or no Wine to run it.
+    Row{"handoff-detected", true, created, drop, kReady, {{"run.steam", "1"}, {"run.sleep", "20"}}},
+    Row{"handoff-not-detected", true, created, drop, "Steam was not detected after installation.\nPlease try again."},
+    Row{"handoff-could-not-run", true, none, [](Journey& j) { fs::remove(Constants::wineBin()), drop(j); },
+        "Could not run the installer.\nPlease try again."},
+    // Repair: rebuilt (a cancelled one first), failed and put back, failed with nothing to put back.
+    Row{"repair-rebuilt", true, withSteam, [](Journey& j) {
+        answerNextAlert("Cancel"), j.d().onRepair();
+        EXPECT_TRUE(fs::exists(Constants::prefixPath() + kSteamExe));
+        repair(j);
+    }, kStep1},
+    Row{"repair-restored", true, withSteam, repair,
+        "Repair was not successful.\nYour previous installation has been restored.", {{"wineboot.exit", "1"}}},
+    Row{"repair-not-restored", true, none, repair, "Repair was not successful.\nPlease reinstall Ferrowick.",
+        {{"wineboot.exit", "1"}}},
+    // The Steam session: started with the button, polled to running, closed with the button; Steam quitting.
+    Row{"steam-launch-running-close", true, withSteam, started([](Journey& j) {
+        j.d().onMainButton();
+        j.endsOn("Steam launching...");
+        for (int poll = 0; poll < 200 && j.launcher.status() != kRunning; ++poll) {
+            j.d().updateSteamStatus();
+            uitest::pumpUntil([&] { return !j.busy(); });
+        }
+        j.endsOn(kRunning);
+        j.d().onMainButton();
+    }), kReady},
+    Row{"steam-quits", true, withSteam, started([](Journey& j) {
+        j.d().onMainButton();
+        j.endsOn("Steam launching...");
+    }), kReady, {{"steam.quit_after", "1"}}}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::erase(name, '-');
+        return name;
+    });
+// clang-format on

@@ -19,6 +19,8 @@ std::string normaliseLog(const std::string& text, const std::string& root, bool 
         {std::regex(R"(\] (CPU cores|RAM): \d+)"), "] $1: #"},
         {std::regex(R"(\] (macOS|CPU): \S+ \()"), "] $1: # ("},
         {std::regex(R"(127\.0\.0\.1:\d+)"), "127.0.0.1:PORT"},
+        {std::regex(R"(after \d+ ms)"), "after # ms"},
+        {std::regex(R"(\.wine-download-\w{6})"), ".wine-download-XXXXXX"},
     };
     std::istringstream in(text);
     std::string out, line;
