@@ -12,7 +12,7 @@
 
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
-#include "process/SteamSessionMonitor.h"
+#include "controller/SteamSessionMonitor.h"
 #include "support/FakeWine.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"

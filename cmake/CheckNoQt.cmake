@@ -4,7 +4,8 @@ file(GLOB_RECURSE _files
      "${ROOT}/runtime/*.h" "${ROOT}/runtime/*.cpp"
      "${ROOT}/wine/*.h" "${ROOT}/wine/*.cpp"
      "${ROOT}/process/*.h" "${ROOT}/process/*.cpp"
-     "${ROOT}/logging/*.h" "${ROOT}/logging/*.cpp")
+     "${ROOT}/logging/*.h" "${ROOT}/logging/*.cpp"
+     "${ROOT}/controller/*.h" "${ROOT}/controller/*.cpp")
 foreach(_f IN LISTS _files)
   file(STRINGS "${_f}" _hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]Q[A-Za-z]")
   if(_hits)

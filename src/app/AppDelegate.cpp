@@ -6,7 +6,7 @@
 #include "app/AppSteamHost.h"
 #include "app/LauncherWindow.h"
 #include "platform/MainQueue.h"
-#include "wine/SetupPipeline.h"
+#include "controller/SetupPipeline.h"
 
 // Taking the shared logger first is what empties and opens the launcher log.
 AppDelegate::AppDelegate()

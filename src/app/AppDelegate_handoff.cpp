@@ -5,8 +5,8 @@
 #include "app/AppDelegate.h"
 #include "app/AppSetupServices.h"
 #include "platform/Background.h"
-#include "wine/InstallerHandoff.h"
-#include "wine/PrefixRepair.h"
+#include "controller/InstallerHandoff.h"
+#include "controller/PrefixRepair.h"
 
 // The Steam installer hand-off and the repair. Both run as background work
 // items that reach the window only through the screen operations.

@@ -4,7 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppSetupServices.h"
-#include "wine/SetupPipeline.h"
+#include "controller/SetupPipeline.h"
 
 // The setup pipeline: SetupPipeline sequences the checks and steps over the
 // controller's services; the controller supplies the screens and hands the

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "wine/PrefixRepair.h"
-#include "wine/SetupPipeline.h"
+#include "controller/PrefixRepair.h"
+#include "controller/SetupPipeline.h"
 
 class AppDelegate;
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "process/SteamSessionMonitor.h"
+#include "controller/SteamSessionMonitor.h"
 
 class AppDelegate;
 

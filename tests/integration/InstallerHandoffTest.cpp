@@ -8,7 +8,7 @@
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
-#include "wine/InstallerHandoff.h"
+#include "controller/InstallerHandoff.h"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;

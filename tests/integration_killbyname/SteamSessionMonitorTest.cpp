@@ -6,7 +6,7 @@
 #include "platform/MainQueue.h"
 #include "platform/Subprocess.h"
 #include "process/ProcessLauncher.h"
-#include "process/SteamSessionMonitor.h"
+#include "controller/SteamSessionMonitor.h"
 #include "support/FakeWine.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"

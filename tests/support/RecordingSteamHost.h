@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "process/SteamSessionMonitor.h"
+#include "controller/SteamSessionMonitor.h"
 
 namespace testsupport {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "wine/PrefixRepair.h"
+#include "controller/PrefixRepair.h"
 
 namespace {
 

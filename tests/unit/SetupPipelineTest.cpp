@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "platform/MainQueue.h"
-#include "wine/SetupPipeline.h"
+#include "controller/SetupPipeline.h"
 
 namespace {
 

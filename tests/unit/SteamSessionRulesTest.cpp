@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "process/SteamSessionRules.h"
+#include "controller/SteamSessionRules.h"
 
 using namespace SteamSessionRules;
 using namespace std::chrono_literals;

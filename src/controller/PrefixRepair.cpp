@@ -1,4 +1,4 @@
-#include "wine/PrefixRepair.h"
+#include "controller/PrefixRepair.h"
 
 #include <thread>
 

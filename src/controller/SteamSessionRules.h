@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "process/SteamPhase.h"
+#include "controller/SteamPhase.h"
 
 // The Steam session's decisions, free of threads, processes and widgets: each
 // function takes the session fields and what was observed, and returns the new

@@ -1,4 +1,4 @@
-#include "wine/SetupPipeline.h"
+#include "controller/SetupPipeline.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "wine/InstallerHandoff.h"
+#include "controller/InstallerHandoff.h"
 
 #include <filesystem>
 

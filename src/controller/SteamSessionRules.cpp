@@ -1,4 +1,4 @@
-#include "process/SteamSessionRules.h"
+#include "controller/SteamSessionRules.h"
 
 #include "wine/Constants.h"
 

@@ -1,4 +1,4 @@
-#include "process/SteamSessionMonitor.h"
+#include "controller/SteamSessionMonitor.h"
 
 #include <thread>
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "process/SteamSessionRules.h"
+#include "controller/SteamSessionRules.h"
 
 class ProcessLauncher;
 
