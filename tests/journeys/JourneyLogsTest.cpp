@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "platform/Sha256.h"
@@ -133,8 +134,12 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
         auto server = j.serveRuntime(true);
         j.launcher.launch();
         j.endsOn("Please review and accept\nthe terms to continue.");
-        j.d().eulaCheck1->setChecked(true);
-        j.d().onEulaAccept();
+        EXPECT_TRUE(j.d().statusTimer->isActive());
+        j.d().eulaAcceptButton->click();  // not ticked: nothing starts
+        j.endsOn("Please check the box to continue.");
+        EXPECT_FALSE(fs::exists(j.home().supportDir() + "/eula-accepted"));
+        j.d().eulaCheck1->click();
+        j.d().eulaAcceptButton->click();
         j.endsOn(kStep1);
     }, kStep1},
     Row{"return-start", true, withSteam, start, kReady},
