@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "logging/Logger.h"
 #include "support/FakeWine.h"
+#include "support/GoldenLog.h"
 #include "support/TestHome.h"
 #include "wine/PrefixManager.h"
 
@@ -101,7 +103,10 @@ TEST_F(PrefixManagerWineTest, CreatePrefixOutcomes) {
     const std::tuple<Control, bool, bool, bool> cases[] = {
         {{}, false, true, false},
         {{{"wineboot.create", "noreg"}}, false, false, false},
-        {{{"wineboot.exit", "1"}}, false, false, true},
+        {{{"wineboot.exit", "1"}, {"wineboot.output", std::string(300, 'a') + std::string(300, 'b')}},
+         false,
+         false,
+         true},
         {{}, true, false, true},
     };
     int n = 0;
@@ -115,6 +120,10 @@ TEST_F(PrefixManagerWineTest, CreatePrefixOutcomes) {
         if (reported) expected.push_back("Failed to create Wine prefix");
         EXPECT_EQ(status, expected) << n;
     }
+    // Wine's answer to a failed wineboot is logged to its first 500 characters.
+    const std::string log = readFile(Logger::logPath());
+    EXPECT_NE(log.find("] [ERROR] wineboot failed: " + std::string(300, 'a') + std::string(200, 'b') + "\n"),
+              std::string::npos);
 }
 
 TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnvironment) {
@@ -145,6 +154,15 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
         EXPECT_EQ(calls.back().env, testsupport::wineChildEnvironment(prefix));
     }
     EXPECT_FALSE(fs::exists(fs::current_path() / "pwned.exe"));
+    const std::string log = testsupport::normaliseLog(readFile(Logger::logPath()), home.root(), true);
+    const std::string shown = "$ROOT" + installer.substr(home.root().size());
+    for (const std::string code : {"2", "0"}) {
+        EXPECT_NE(log.find("[HH:mm:ss.SSS] [INFO] Running user-provided installer: " + shown +
+                           "\n[HH:mm:ss.SSS] [INFO] runWine: " + shown +
+                           "\n[HH:mm:ss.SSS] [INFO] Installer exited with code " + code + "\n"),
+                  std::string::npos)
+            << log;
+    }
     ::unsetenv("WINEPREFIX");
 }
 

@@ -6,8 +6,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include "platform/Sha256.h"
@@ -77,11 +79,18 @@ struct Journey {
     testsupport::FakeWine wine;
 };
 
-// Answers the next modal alert with the button titled `answer` once it is up.
-void answerNextAlert(const QString& answer) {
-    QTimer::singleShot(20, [answer] {
+// Answers the next modal alert with the button titled `answer` once it is up; `seen` gets its
+// icon, texts and buttons, the default one starred.
+void answerNextAlert(const QString& answer, std::string* seen = nullptr) {
+    QTimer::singleShot(20, [answer, seen] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return answerNextAlert(answer);
+        if (!box) return answerNextAlert(answer, seen);
+        if (seen) {
+            *seen = (box->icon() == QMessageBox::Warning ? "warning|" : "other|") + box->text().toStdString() + "|" +
+                    box->informativeText().toStdString();
+            for (QAbstractButton* button : box->buttons())
+                *seen += "|" + button->text().toStdString() + (button == box->defaultButton() ? "*" : "");
+        }
         for (QAbstractButton* button : box->buttons()) {
             if (button->text() == answer) button->click();
         }
@@ -167,12 +176,22 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
     }, "Setup failed.\nPlease check your internet connection."},
     // The dropped installer: Steam seen while it runs, never seen, or no Wine to run it.
     Row{"handoff-detected", true, created, drop, kReady, {{"run.steam", "1"}, {"run.sleep", "20"}}},
-    Row{"handoff-not-detected", true, created, drop, "Steam was not detected after installation.\nPlease try again."},
+    Row{"handoff-not-detected", true, created, [](Journey& j) {
+        QTextBrowser browser;  // stands in for the user's browser
+        QDesktopServices::setUrlHandler("https", &browser, "setSource");
+        j.d().downloadButton->click();
+        QDesktopServices::unsetUrlHandler("https");
+        EXPECT_EQ(browser.source().toString().toStdString(), "https://store.steampowered.com/about/");
+        drop(j);
+    }, "Steam was not detected after installation.\nPlease try again."},
     Row{"handoff-could-not-run", true, none, [](Journey& j) { fs::remove(Constants::wineBin()), drop(j); },
         "Could not run the installer.\nPlease try again."},
     // Repair: rebuilt (a cancelled one first), failed and put back, failed with nothing to put back.
     Row{"repair-rebuilt", true, withSteam, [](Journey& j) {
-        answerNextAlert("Cancel"), j.d().onRepair();
+        std::string alert;
+        answerNextAlert("Cancel", &alert), j.d().repairButton->click();
+        EXPECT_EQ(alert, "warning|Repair Installation?|This will reset everything. You'll need to reinstall Steam "
+                         "and log in again.|Repair*|Cancel");
         EXPECT_TRUE(fs::exists(Constants::prefixPath() + kSteamExe));
         repair(j);
     }, kStep1},
