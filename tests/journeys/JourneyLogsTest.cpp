@@ -147,9 +147,16 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
         j.d().eulaAcceptButton->click();  // not ticked: nothing starts
         j.endsOn("Please check the box to continue.");
         EXPECT_FALSE(fs::exists(j.home().supportDir() + "/eula-accepted"));
+        uitest::StatusRecorder screens{j.d()};
         j.d().eulaCheck1->click();
         j.d().eulaAcceptButton->click();
         j.endsOn(kStep1);
+        EXPECT_TRUE(uitest::inOrder(screens.texts, {"Checking system...",
+                                                    "First-time setup in progress.\nThis may take a few minutes.",
+                                                    "Setting up... *", "Checking system...", "Preparing environment...",
+                                                    "Creating Wine prefix...", "Installing components...",
+                                                    "Configuring environment...", kStep1}))
+            << ::testing::PrintToString(screens.texts);
     }, kStep1},
     Row{"return-start", true, withSteam, start, kReady},
     // Each way setup ends on an error screen; the system checks cannot fail here (their table is the pipeline's).
