@@ -7,11 +7,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QUrl>
 
+#include "app/DropView.h"
 #include "platform/Sha256.h"
 #include "platform/Subprocess.h"
 #include "support/FakeWine.h"
@@ -182,7 +186,21 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
         j.useDownload("http://127.0.0.1:1/wine.tar.xz", ""), start(j);
     }, "Setup failed.\nPlease check your internet connection."},
     // The dropped installer: Steam seen while it runs, never seen, or no Wine to run it.
-    Row{"handoff-detected", true, created, drop, kReady, {{"run.steam", "1"}, {"run.sleep", "20"}}},
+    // Through the window's own drop zone: the launcher's copy runs under Wine.
+    Row{"handoff-detected", true, created, [](Journey& j) {
+        const std::string dropped = j.home().tmp() + "/Steam Setup ü.exe";
+        writeFile(dropped, "MZ");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dropped))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        uitest::StatusRecorder screens{j.d()};
+        QCoreApplication::sendEvent(j.d().dropZone, &enter);  // a drop goes where the drag entered
+        QCoreApplication::sendEvent(j.d().dropZone, &drop);
+        j.endsOn(kReady);
+        EXPECT_TRUE(uitest::inOrder(screens.texts, {"Installing Steam...\nComplete the setup in the Steam window."}));
+        EXPECT_EQ(j.wine.calls("wine").back().args, std::vector<std::string>{j.home().supportDir() + "/SteamSetup.exe"});
+    }, kReady, {{"run.steam", "1"}, {"run.sleep", "20"}}},
     Row{"handoff-not-detected", true, created, [](Journey& j) {
         QTextBrowser browser;  // stands in for the user's browser
         QDesktopServices::setUrlHandler("https", &browser, "setSource");
