@@ -13,10 +13,8 @@ using Check = SetupPipeline::Check;
 // lines go into one journal; bodies run inline unless held.
 struct Harness : SetupPipeline::Services {
     Check os{true, "14.5"}, cpu{true, "arm64"}, wine{true, "wine-11.4 (Staging)"};
-    std::optional<std::string> bundleFault;
-    bool wineThere = true, prefix = false, space = true, createOK = true, deployed = false, deployOK = true;
+    bool wineThere = true, prefix = false, space = true, deployed = false;
     bool steam = false, wineRunning = false, steamReady = true;
-    DownloadResult downloadOutcome;
     bool downloadRepairs = true, holdBodies = false, holdDownload = false;
     std::vector<std::function<void()>> heldBodies;
     std::function<void()> heldDownload;
@@ -26,16 +24,16 @@ struct Harness : SetupPipeline::Services {
 
     Check checkMacOSVersion() override { return call("os"), os; }
     Check checkSupportedCPU() override { return call("cpu"), cpu; }
-    std::optional<std::string> validateBundledDLLs() override { return call("bundle"), bundleFault; }
+    std::optional<std::string> validateBundledDLLs() override { return call("bundle"), std::nullopt; }
     bool wineInstalled() override { return call("wineInstalled"), wineThere; }
     Check checkWineVersion() override { return call("version"), wine; }
     bool prefixExists() override { return prefix; }
     bool enoughDiskSpace() override { return call("space"), space; }
     bool createPrefix(const SetupPipeline::StatusCallback& status) override {
-        return call("create"), status("Creating Wine prefix..."), prefix = createOK;
+        return call("create"), status("Creating Wine prefix..."), prefix = true;
     }
     bool mesaDLLsDeployed() override { return deployed; }
-    bool deployMesaDLLs(const SetupPipeline::StatusCallback&) override { return call("deploy"), deployed = deployOK; }
+    bool deployMesaDLLs(const SetupPipeline::StatusCallback&) override { return call("deploy"), deployed = true; }
     bool steamInstalled() override { return call("steam"), steam; }
     bool isWineRunning() override { return wineRunning; }
     bool isSteamReady() override { return steamReady; }
@@ -44,8 +42,8 @@ struct Harness : SetupPipeline::Services {
         call("download");
         progress(0.5);
         heldDownload = [this, completion] {
-            if (!downloadOutcome && downloadRepairs) wineThere = true, wine = {true, "wine-11.4 (Staging)"};
-            completion(downloadOutcome);
+            if (downloadRepairs) wineThere = true, wine = {true, "wine-11.4 (Staging)"};
+            completion(std::nullopt);
         };
         if (!holdDownload && count("call download") < 3) heldDownload();  // a loop fails on the count, not a hang
     }
