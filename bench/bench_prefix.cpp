@@ -81,12 +81,18 @@ int main() {
         41, [&] { (void)manager.runWine({"--version"}); }, [&] { fs::remove(log); });
     report("runWine --version (fresh setup log)", runWineTime, "direct start", directTime);
 
-    // The same with a 50 MB setup log: every append rewrites the whole file.
+    // The same with a 50 MB setup log. Rewritten before each run, the log is new to the launcher
+    // every time (its first command after a start); written once, later commands only append.
     const std::string fifty(50u << 20, 'L');
     const double bigLogTime = median(
         15, [&] { (void)manager.runWine({"--version"}); }, [&] { std::ofstream(log, std::ios::trunc) << fifty; });
-    report("runWine --version (50 MB setup log)", bigLogTime, "direct start", directTime);
-    std::printf("setup-log append cost at 50 MB: %.1f ms per command\n", (bigLogTime - runWineTime) * 1e3);
+    report("runWine --version (50 MB log, first command)", bigLogTime, "direct start", directTime);
+    std::ofstream(log, std::ios::trunc) << fifty;
+    (void)manager.runWine({"--version"});
+    const double laterTime = median(41, [&] { (void)manager.runWine({"--version"}); });
+    report("runWine --version (50 MB log, later commands)", laterTime, "direct start", directTime);
+    std::printf("setup-log append cost at 50 MB: %.1f ms the first command, %.1f ms each later one\n",
+                (bigLogTime - runWineTime) * 1e3, (laterTime - runWineTime) * 1e3);
     fs::remove_all(prefix);
     return 0;
 }

@@ -60,8 +60,10 @@ std::vector<std::string> Logger::registryOverrideLines(const std::string& userRe
         if (mentionsKey) inSection = true;
         if (inSection) {
             if (!line.empty() && line.front() == '[' && !mentionsKey) break;  // the next key has begun
-            if (line.find('=') != std::string_view::npos) {
-                out.push_back("  Override: " + std::string(trimBlanksAndTabs(line)));
+            // "#time=..." and the like are Wine's bookkeeping, not values.
+            const std::string_view value = trimBlanksAndTabs(line);
+            if (value.find('=') != std::string_view::npos && value.front() != '#') {
+                out.push_back("  Override: " + std::string(value));
             }
         }
         if (newline == std::string_view::npos) break;

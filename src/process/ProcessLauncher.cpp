@@ -1,14 +1,18 @@
 #include "process/ProcessLauncher.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <thread>
 
+#include "logging/Logger.h"
 #include "platform/MainQueue.h"
 #include "platform/Subprocess.h"
 #include "wine/Constants.h"
@@ -27,6 +31,36 @@ constexpr char kWebHelperPattern[] = "steamwebhelper.exe";
 constexpr auto kServerProbePause = std::chrono::seconds(1);
 // Time the prefix's Wine processes get to go after the server is told to end.
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
+
+// How long a probe or clean-up child may take before it is ended. Generous:
+// these answer in milliseconds, and one that hangs must not latch a session.
+std::atomic<std::chrono::milliseconds::rep> gChildTimeLimitMs{10'000};
+
+std::string describe(const SubprocessSpec& child) {
+    std::string text = child.executable;
+    for (const auto& argument : child.arguments) text += " " + argument;
+    return text;
+}
+
+// Waits for a probe or clean-up child within the time limit; past it the child
+// is killed, a warning logged, and nullopt returned for the caller to count as
+// the probe's failure answer.
+std::optional<platform::ExitStatus> waitBounded(Subprocess& process, const SubprocessSpec& child) {
+    const std::chrono::milliseconds limit(gChildTimeLimitMs.load());
+    if (auto status = process.waitFor(std::chrono::duration<double>(limit).count())) return status;
+    process.sendSignal(SIGKILL);
+    Logger::shared().warn(describe(child) + " did not finish within " +
+                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
+                          " s and was ended");
+    return std::nullopt;
+}
+
+// Starts a probe or clean-up child and waits for it within the time limit.
+std::optional<platform::ExitStatus> runBounded(const SubprocessSpec& child) {
+    auto started = Subprocess::start(child);
+    if (!started.process) return std::nullopt;
+    return waitBounded(*started.process, child);
+}
 
 // The write end of the Steam output log. The launch keeps one reference and
 // the exit watcher another; the watcher closes it while the main thread may
@@ -69,8 +103,19 @@ SubprocessSpec webHelperCommand(const char* tool, std::vector<std::string> argum
 }  // namespace
 
 struct ProcessLauncher::State {
-    // Read by killAll, which may run on a background queue; written on the main thread.
-    std::atomic<std::shared_ptr<Subprocess>> gameProcess;
+    // The current launch's process: read by killAll, which may run on a
+    // background queue, and written on the main thread. A plain mutex, because
+    // atomic shared_ptr is missing from some standard libraries.
+    mutable std::mutex processMutex;
+    std::shared_ptr<Subprocess> gameProcess;
+    std::shared_ptr<Subprocess> process() const {
+        std::lock_guard lock(processMutex);
+        return gameProcess;
+    }
+    void setProcess(std::shared_ptr<Subprocess> process) {
+        std::lock_guard lock(processMutex);
+        gameProcess = std::move(process);
+    }
     // Main thread only.
     std::shared_ptr<LogHandle> logHandle;
     int64_t launchGeneration = 0;
@@ -86,7 +131,7 @@ void ProcessLauncher::setOnExit(ExitHandler handler) {
 }
 
 bool ProcessLauncher::isRunning() const {
-    auto process = state_->gameProcess.load();
+    auto process = state_->process();
     return process && process->isRunning();
 }
 
@@ -121,7 +166,7 @@ bool ProcessLauncher::launchSteam(const std::string& prefixPath) {
             auto state = weak.lock();
             if (!state || state->launchGeneration != generation) return;  // a newer launch owns the state
             state->logHandle.reset();
-            state->gameProcess.store(nullptr);
+            state->setProcess(nullptr);
             if (state->onExit) state->onExit(status.status);
         });
     };
@@ -132,24 +177,28 @@ bool ProcessLauncher::launchSteam(const std::string& prefixPath) {
         state_->logHandle.reset();
         return false;
     }
-    state_->gameProcess.store(std::shared_ptr<Subprocess>(std::move(started.process)));
+    state_->setProcess(std::shared_ptr<Subprocess>(std::move(started.process)));
     return true;
 }
 
 void ProcessLauncher::terminate() {
-    if (auto process = state_->gameProcess.load()) process->terminate();
+    if (auto process = state_->process()) process->terminate();
 }
 
 void ProcessLauncher::killAll() {
-    auto shutdown = Subprocess::start(wineserverCommand("-k", OutputMode::Inherit));
+    const auto shutdownCommand = wineserverCommand("-k", OutputMode::Inherit);
+    auto shutdown = Subprocess::start(shutdownCommand);
     if (shutdown.process) {
-        shutdown.process->wait();
-    } else if (auto process = state_->gameProcess.load()) {
+        (void)waitBounded(*shutdown.process, shutdownCommand);
+    } else if (auto process = state_->process()) {
         process->terminate();  // no Wine to ask: at least end the Steam we started
     }
     std::this_thread::sleep_for(kShutdownGrace);
-    auto kill = Subprocess::start(webHelperCommand(kPkill, {"-9", "-f", kWebHelperPattern}, OutputMode::Inherit));
-    if (kill.process) kill.process->wait();
+    (void)runBounded(webHelperCommand(kPkill, {"-9", "-f", kWebHelperPattern}, OutputMode::Inherit));
+}
+
+void ProcessLauncher::setChildTimeLimit(std::chrono::milliseconds limit) {
+    gChildTimeLimitMs = limit.count();
 }
 
 int64_t ProcessLauncher::launchGeneration() const {
@@ -157,7 +206,7 @@ int64_t ProcessLauncher::launchGeneration() const {
 }
 
 bool ProcessLauncher::hasGameProcess() const {
-    return state_->gameProcess.load() != nullptr;
+    return state_->process() != nullptr;
 }
 
 bool ProcessLauncher::hasLogHandle() const {
@@ -169,19 +218,21 @@ bool ProcessLauncher::isOurWineserverRunning() {
     if (!fs::exists(Constants::wineserver(), ec)) return false;
     // "-w" returns at once when the prefix has no server and otherwise waits
     // for it to end; still waiting after the pause means a server is alive.
-    auto probe = Subprocess::start(wineserverCommand("-w", OutputMode::Null));
+    const auto command = wineserverCommand("-w", OutputMode::Null);
+    auto probe = Subprocess::start(command);
     if (!probe.process) return false;
     std::this_thread::sleep_for(kServerProbePause);
     if (probe.process->isRunning()) {
         probe.process->terminate();
+        (void)waitBounded(*probe.process, command);  // the answer stands; a "-w" that stays is ended
         return true;
     }
     return false;
 }
 
 bool ProcessLauncher::isAnySteamWebHelperRunning() {
-    auto result = Subprocess::run(webHelperCommand(kPgrep, {"-f", kWebHelperPattern}, OutputMode::Null));
-    return result && !result->exit.signaled && result->exit.status == 0;
+    const auto status = runBounded(webHelperCommand(kPgrep, {"-f", kWebHelperPattern}, OutputMode::Null));
+    return status && !status->signaled && status->status == 0;
 }
 
 bool ProcessLauncher::isSteamWebHelperRunning() {

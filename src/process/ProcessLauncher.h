@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +55,11 @@ public:
     // Some process of this user has "steamwebhelper.exe" in its command line,
     // whether or not our server is alive.
     [[nodiscard]] static bool isAnySteamWebHelperRunning();
+
+    // How long each probe and clean-up child (pgrep, pkill, wineserver -k, a
+    // "-w" left behind) may run before it is ended with a warning: 10 s unless
+    // a test sets it. Steam itself has no limit.
+    static void setChildTimeLimit(std::chrono::milliseconds limit);
 
     // <support dir>/wine-steam-output.log, emptied at every launch.
     static const std::string& outputLogPath();

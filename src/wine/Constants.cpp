@@ -14,9 +14,10 @@ std::string resolveSupportDir(const std::string& home) {
     const std::string current = home + "/Library/Application Support/Ferrowick";
     const std::string legacy = home + "/Library/Application Support/QuillmoorLauncher";
     std::error_code ec;
-    // symlink_status: a dangling link still counts as "something exists".
-    const bool legacyExists = fs::exists(fs::symlink_status(legacy, ec));
-    const bool currentExists = fs::exists(fs::symlink_status(current, ec));
+    // A link counts only when its target exists: moving a dangling legacy link
+    // to the new name would leave a support directory nothing can be created in.
+    const bool legacyExists = fs::exists(legacy, ec);
+    const bool currentExists = fs::exists(current, ec);
     if (legacyExists && !currentExists) {
         fs::rename(legacy, current, ec);  // a failed move is dropped; we start fresh
     }

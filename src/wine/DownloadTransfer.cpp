@@ -56,10 +56,13 @@ struct Sink {
     const Progress* progress = nullptr;
     const std::atomic<bool>* cancel = nullptr;
     int writeErrno = 0;
+    uint64_t maxBody = UINT64_MAX;
+    std::string refusal;  // why the body was refused, when it was
 
     // Of the response being received, from its header lines.
     long status = 0;
     bool hasLocation = false;
+    int64_t announced = -1;  // Content-Length; -1 when none was sent
 
     bool isRedirect() const { return status >= 300 && status <= 399 && hasLocation; }
 };
@@ -70,10 +73,24 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     if (line.rfind("HTTP/", 0) == 0) {
         // A new response (after a redirect or a 100 Continue) starts afresh.
         sink->hasLocation = false;
+        sink->announced = -1;
         const auto space = line.find(' ');
         sink->status = space == std::string_view::npos ? 0 : std::atol(std::string(line.substr(space + 1, 3)).c_str());
     } else if (line.size() > 9 && lower(std::string(line.substr(0, 9))) == "location:") {
         sink->hasLocation = line.find_first_not_of(" \t\r\n", 9) != std::string_view::npos;
+    } else if (line.size() > 15 && lower(std::string(line.substr(0, 15))) == "content-length:") {
+        const std::string value(line.substr(15));
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+        if (errno == 0 && end != value.c_str() && value.find('-') == std::string::npos) {
+            sink->announced = n > static_cast<unsigned long long>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(n);
+        }
+    } else if ((line == "\r\n" || line == "\n") && !sink->isRedirect() && sink->announced >= 0 &&
+               static_cast<uint64_t>(sink->announced) > sink->maxBody) {
+        sink->refusal = "The server announced " + std::to_string(sink->announced) + " bytes, more than the " +
+                        std::to_string(sink->maxBody) + " bytes the disk can take";
+        return 0;  // curl ends the transfer before any of the body arrives
     }
     return size * count;
 }
@@ -82,6 +99,15 @@ size_t onData(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
     const size_t total = size * count;
     if (sink->isRedirect()) return total;  // the body of a redirect is not the download
+    const uint64_t after = static_cast<uint64_t>(sink->written) + total;
+    if (after > sink->maxBody) {
+        sink->refusal = "The download grew past the " + std::to_string(sink->maxBody) + " bytes the disk can take";
+        return 0;
+    }
+    if (sink->announced >= 0 && after > static_cast<uint64_t>(sink->announced)) {
+        sink->refusal = "The download grew past its announced length of " + std::to_string(sink->announced) + " bytes";
+        return 0;
+    }
     size_t done = 0;
     while (done < total) {
         ssize_t n = ::write(sink->fd, data + done, total - done);
@@ -141,6 +167,7 @@ Result run(const std::string& url, int fd, const Limits& limits, const Progress&
     sink.fd = fd;
     sink.progress = &progress;
     sink.cancel = cancel;
+    sink.maxBody = limits.maxBodyBytes;
     char errorText[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -186,6 +213,7 @@ Result run(const std::string& url, int fd, const Limits& limits, const Progress&
             std::string detail = errorText;
             if (code == CURLE_WRITE_ERROR && sink.writeErrno) detail = std::strerror(sink.writeErrno);
             if (code == CURLE_ABORTED_BY_CALLBACK) return failure("The download was cancelled", "");
+            if (!sink.refusal.empty()) return failure(sink.refusal, "");
             return failure(curl_easy_strerror(code), detail);
         }
         if (!sink.isRedirect()) {

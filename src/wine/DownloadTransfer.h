@@ -25,6 +25,9 @@ struct Limits {
     std::chrono::milliseconds total{600'000};  // the whole transfer, redirects included
     std::chrono::milliseconds idle{60'000};    // connecting, or no data arriving
     int maxRedirects = 16;
+    // The largest body we accept: an announced length above it is refused at
+    // once, and a body growing past it (or past its announced length) is cut off.
+    uint64_t maxBodyBytes = UINT64_MAX;
 };
 
 struct Result {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,10 @@ constexpr char backupInfix[] = ".backup.";
 }  // namespace text
 
 constexpr size_t kWinebootErrorCharacters = 500;
+// wineboot exits before the prefix's Wine server has written system.reg; the
+// server writes it within a few seconds, so a server that is still busy after
+// this long is left behind rather than holding up setup for ever.
+constexpr double kServerFlushSeconds = 30.0;
 
 // "Something exists" in the platform's sense: a link counts when its target exists.
 bool exists(const std::string& path) {
@@ -193,12 +198,25 @@ bool PrefixManager::createPrefix(const StatusCallback& status) {
     log_.perf(text::winebootPerf + WineText::formatSeconds(elapsed) + text::exitCode + std::to_string(result.status));
 
     if (result.status == 0) {
+        waitForServer();
         log_.info(std::string(text::prefixCreated) + (prefixExists() ? "true" : "false"));
         return prefixExists();
     }
     log_.error(text::winebootFailed + WineText::leadingCharacters(result.output, kWinebootErrorCharacters));
     report(status, text::createFailedStatus);
     return false;
+}
+
+void PrefixManager::waitForServer() {
+    platform::SubprocessSpec child;
+    child.executable = Constants::wineserver();
+    child.arguments = {"-w"};
+    child.environment = Constants::buildSafeEnvironment(prefixPath_);
+    auto started = platform::Subprocess::start(child);
+    if (!started.process) return;  // no server program: nothing to wait for
+    if (started.process->waitFor(kServerFlushSeconds)) return;
+    started.process->sendSignal(SIGKILL);
+    log_.warn("wineserver -w did not finish within 30 s; going on");
 }
 
 bool PrefixManager::runInstaller(const std::string& path, const StatusCallback& status) {

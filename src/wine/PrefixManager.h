@@ -77,6 +77,10 @@ public:
     [[nodiscard]] virtual WineResult runWine(const std::vector<std::string>& arguments);
 
 private:
+    // Waits, bounded, until the prefix's Wine server has exited and so
+    // written the registry files.
+    void waitForServer();
+
     std::string prefixPath_;
     std::string wineBin_;
     Logger& log_;

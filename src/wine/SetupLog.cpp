@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <set>
 
 #include "wine/WineText.h"
 
@@ -17,31 +19,33 @@ std::string header(const std::vector<std::string>& arguments) {
     return "--- wine " + WineText::joinArguments(arguments) + " ---\n";
 }
 
-// The whole file, or nothing when it is missing, not a regular file or
-// unreadable.
-std::optional<std::string> readWhole(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string text;
-    text.reserve(static_cast<size_t>(st.st_size));
+// Whether the open file, read from its start, is `size` bytes of UTF-8.
+// Streams in blocks, so a log of any size costs no more memory than one
+// block; a block is cut before a sequence it splits, which moves on to the next.
+bool isUtf8File(int fd, off_t size) {
+    std::string pending;
     char buf[1 << 16];
+    off_t total = 0;
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::pread(fd, buf, sizeof buf, total);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
+        if (n < 0) return false;
         if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
+        total += n;
+        pending.append(buf, static_cast<size_t>(n));
+        // Up to three trailing bytes may be the start of a sequence this block split.
+        size_t cut = pending.size();
+        for (size_t back = 1; back <= 3 && back <= pending.size(); ++back) {
+            const auto byte = static_cast<unsigned char>(pending[pending.size() - back]);
+            if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+            const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+            if (length > back) cut = pending.size() - back;
+            break;
+        }
+        if (!WineText::isValidUtf8(std::string_view(pending).substr(0, cut))) return false;
+        pending.erase(0, cut);
     }
-    ::close(fd);
-    return text;
+    return total == size && WineText::isValidUtf8(pending);
 }
 
 bool writeAll(int fd, const std::string& text) {
@@ -77,23 +81,77 @@ std::string SetupLog::failedSection(const std::vector<std::string>& arguments, c
     return header(arguments) + message + "\n";
 }
 
-std::string SetupLog::appended(const std::optional<std::string>& previous, const std::string& section, bool started) {
-    if (!previous) return section;
-    std::string text;
-    text.reserve(previous->size() + section.size() + 1);
-    text = *previous;
-    if (started && !previous->empty()) text += '\n';
-    text += section;
-    return text;
+namespace {
+
+// What this process last left at the log: a file it has checked to be UTF-8
+// and appended only valid text to since. When the file is still that one, the
+// next section is appended without reading the log again.
+struct KnownLog {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    bool matches(const struct stat& st) const {
+        return size >= 0 && st.st_dev == device && st.st_ino == inode && st.st_size == size;
+    }
+};
+
+// Leftovers of a replace that a killed launcher never renamed: the log's name
+// and a six-character suffix.
+void removeStaleTemporaries(const std::string& path) {
+    const std::filesystem::path log(path);
+    const std::string prefix = log.filename().string() + ".";
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(log.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.rfind(prefix, 0) == 0 && it->is_regular_file(ec)) {
+            std::filesystem::remove(it->path(), ec);
+        }
+    }
 }
+
+// Appends `text` at the end of the open log; a short write is taken back, so
+// the log never ends in half a section.
+bool appendAll(int fd, off_t size, const std::string& text) {
+    if (writeAll(fd, text)) return true;
+    (void)::ftruncate(fd, size);
+    return false;
+}
+
+}  // namespace
 
 void SetupLog::append(const std::string& path, const std::string& section, bool started) {
     // One process-wide lock: every PrefixManager shares the one log.
     static std::mutex mutex;
+    static std::map<std::string, KnownLog> known;
+    static std::set<std::string> swept;
     std::lock_guard lock(mutex);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    auto previous = readWhole(path);
-    if (previous && !WineText::isValidUtf8(*previous)) previous.reset();
-    replaceAtomically(path, appended(previous, section, started));
+    if (swept.insert(path).second) removeStaleTemporaries(path);
+
+    // The log grows by appending; only a log that is not UTF-8 or cannot be
+    // read is replaced by the new section alone.
+    KnownLog& state = known[path];
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        bool usable = state.matches(st);
+        if (!usable) {
+            const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            usable = reader >= 0 && isUtf8File(reader, st.st_size);
+            if (reader >= 0) ::close(reader);
+        }
+        if (usable) {
+            const std::string text = (started && st.st_size > 0 ? "\n" : "") + section;
+            const bool ok = appendAll(fd, st.st_size, text);
+            struct stat after {};
+            const bool stays = ok && ::fstat(fd, &after) == 0 && WineText::isValidUtf8(section);
+            state = stays ? KnownLog{after.st_dev, after.st_ino, after.st_size} : KnownLog{};
+            ::close(fd);
+            return;
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    state = KnownLog{};
+    replaceAtomically(path, section);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,13 +12,11 @@ public:
     static std::string startedSection(const std::vector<std::string>& arguments, const std::string& output);
     // "--- wine " + arguments + " ---\n" + the launch failure message + "\n".
     static std::string failedSection(const std::vector<std::string>& arguments, const std::string& message);
-    // The log's new text. A started section is separated from earlier text by
-    // one "\n"; a failed one is appended as is. `previous` is absent when the
-    // log is missing or not UTF-8.
-    static std::string appended(const std::optional<std::string>& previous, const std::string& section, bool started);
 
-    // Read-modify-write of the log at `path`, serialised within the process
-    // and replacing the file atomically, so a reader never sees half a
-    // section. Creates the parent directory; every failure is ignored.
+    // Appends a section to the log at `path`, serialised within the process. A
+    // started section is separated from earlier text by one "\n"; a failed one
+    // is appended as is. A log that is not UTF-8 or cannot be read is replaced
+    // atomically by the section alone. Creates the parent directory; every
+    // failure is ignored.
     static void append(const std::string& path, const std::string& section, bool started);
 };

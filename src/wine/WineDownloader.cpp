@@ -52,7 +52,11 @@ constexpr char kErrNoBinary[] = "Wine binary not found in archive";
 constexpr char kErrInstall[] = "Failed to install: ";
 constexpr char kErrVersion[] = "Installed but version check failed";
 
+// What a download always leaves free on its volume.
+constexpr uint64_t kFreeSpaceMargin = 256ull * 1024 * 1024;
+
 constexpr char kUnpackedWineTree[] = "/Wine Staging.app/Contents/Resources/wine";
+constexpr char kSetAside[] = ".old";  // the replaced runtime, until the new one is in place
 constexpr char kTempTemplate[] = "/.wine-download-XXXXXX";
 
 std::optional<uint64_t> statvfsFreeBytes(const std::string& path) {
@@ -189,7 +193,22 @@ struct WineDownloader::Impl {
         complete(session, DownloadError::networkError(description));
     }
 
+    // What a launcher killed during an earlier session left: its temporary
+    // download, the archive, the staging directory and a runtime set aside.
+    // Sessions are serial, so none of it belongs to a session still running.
+    void removeLeftovers() const {
+        const std::string prefix = kTempTemplate + 1, stem = prefix.substr(0, prefix.size() - 6);
+        std::error_code ec;
+        for (fs::directory_iterator it(settings.supportDir, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() == prefix.size() && name.rfind(stem, 0) == 0) removeQuietly(it->path().string());
+        }
+        for (const auto& path : {settings.archivePath(), settings.stagingDir(), settings.wineDir + kSetAside})
+            removeQuietly(path);
+    }
+
     void runSession(Session& session) {
+        removeLeftovers();
         std::string tempPath = settings.supportDir + kTempTemplate;
         const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
         if (fd < 0) {
@@ -201,6 +220,11 @@ struct WineDownloader::Impl {
         DownloadTransfer::Limits limits;
         limits.total = settings.transferTimeout;
         limits.idle = settings.idleTimeout;
+        // The body may use the free space of the download's volume but this
+        // margin, so a hostile or broken server can never fill the disk.
+        const auto freeBytes =
+            settings.freeSpace ? settings.freeSpace(settings.supportDir) : statvfsFreeBytes(settings.supportDir);
+        if (freeBytes) limits.maxBodyBytes = *freeBytes > kFreeSpaceMargin ? *freeBytes - kFreeSpaceMargin : 0;
         auto progress = [&session](int64_t written, int64_t expected) {
             if (expected > 0 && session.progress && !session.superseded) {
                 session.progress(static_cast<double>(written) / static_cast<double>(expected));
@@ -244,6 +268,7 @@ struct WineDownloader::Impl {
             return;
         }
         log.info(kLogVerified);
+        if (settings.checkpoint) settings.checkpoint("verified");
 
         removeQuietly(staging);
         fs::create_directories(staging, ec);
@@ -287,8 +312,16 @@ struct WineDownloader::Impl {
             return;
         }
 
-        removeQuietly(settings.wineDir);
+        // The old runtime is moved aside in one step rather than deleted in
+        // place, so a launcher killed now leaves a whole runtime or none, never
+        // a half-deleted one that still answers "--version".
+        const std::string aside = settings.wineDir + kSetAside;
+        removeQuietly(aside);
+        fs::rename(settings.wineDir, aside, ec);
+        removeQuietly(settings.wineDir);  // when it could not be moved aside
+        if (settings.checkpoint) settings.checkpoint("runtime removed");
         fs::rename(unpacked, settings.wineDir, ec);
+        removeQuietly(aside);
         if (ec) {
             failExtraction(kLogInstallMoveFailed + moveFailure(unpacked, settings.wineDir, ec),
                            kErrInstall + ec.message());

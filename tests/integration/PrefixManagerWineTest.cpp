@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "logging/Logger.h"
@@ -53,6 +54,26 @@ TEST_F(PrefixManagerWineTest, SetupLogSections) {
     EXPECT_EQ(r.output + std::to_string(r.status), kVersion + "0");
     for (const auto& e : fs::directory_iterator(fs::path(log).parent_path()))
         EXPECT_EQ(e.path().filename().string().rfind("setup-output.log.", 0), std::string::npos) << e.path();
+}
+
+// The log grows in place: a reader that holds it open sees every section, however long the log.
+// Multi-byte letters across the 64 KiB reading blocks are still UTF-8; a stray byte is not.
+TEST_F(PrefixManagerWineTest, SetupLogGrowsInPlace) {
+    const std::string earlier = std::string(65535, 'a') + "\xC3\xA9";
+    writeFile(log, earlier);
+    writeFile(log + ".k3Jq9Z", "half a replace");  // left by a launcher killed mid-replace
+    writeFile(log + ".old", "the user's own copy");
+    std::ifstream reader(log);
+    (void)manager.runWine({"--version"});
+    (void)manager.runWine({"wineboot"});
+    const std::string added = "\n--- wine --version ---\n" + kVersion + "\n--- wine wineboot ---\n";
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), {}), earlier + added);
+    EXPECT_FALSE(fs::exists(log + ".k3Jq9Z"));
+    EXPECT_EQ(readFile(log + ".old"), "the user's own copy");
+
+    writeFile(log, std::string(70000, 'b') + "\xE2\x82");  // ends inside a letter: not UTF-8
+    (void)manager.runWine({"wineboot"});
+    EXPECT_EQ(readFile(log), "--- wine wineboot ---\n");
 }
 
 TEST_F(PrefixManagerWineTest, OutputShapes) {

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -78,6 +82,7 @@ struct Row {
     std::optional<Kind> expected;  // nullopt: installed
     std::function<void(Settings&)> adjust = {};
     Twist twist = Twist::none;
+    const char* announce = nullptr;  // the server's Content-Length (HttpTestServer::Options)
     friend std::ostream& operator<<(std::ostream& os, const Row& r) { return os << r.name; }
 };
 
@@ -92,10 +97,11 @@ TEST_P(InstallOutcomeTest, ReportsOnceLogsAndLeavesNothingBehind) {
     if (!row.expected) {  // leftovers of a killed attempt, which an install replaces
         writeFile(settings.archivePath(), "half an archive");
         writeFile(settings.stagingDir() + kWineTree + "/stale", "stale");
+        writeFile(settings.supportDir + "/.wine-download-Xy12Z9", "part of an earlier transfer");
     }
     const bool redirected = row.twist == Twist::redirected;
     const bool unknownSizes = row.twist == Twist::unknownSizes;
-    HttpTestServer server({served, redirected ? "http://elsewhere.example/w.tar.xz" : "", !unknownSizes});
+    HttpTestServer server({served, redirected ? "http://elsewhere.example/w.tar.xz" : "", row.announce});
     settings.downloadURL = server.url(redirected || !row.expected ? "/moved" : "");
     settings.expectedSHA256 = platform::Sha256::hex(readFile(served));
     settings.freeSpace = [unknownSizes](const std::string&) {
@@ -149,12 +155,21 @@ const auto kSpace = [](uint64_t bytes) {
 INSTANTIATE_TEST_SUITE_P(
     LoopbackServer, InstallOutcomeTest,
     ::testing::Values(Row{"RedirectedWithExactlyEnoughSpace", kGood, std::nullopt, kSpace(2'000'000'000)},
-                      Row{"FreeSpaceAndLengthUnknown", kGood, std::nullopt, nullptr, Twist::unknownSizes},
+                      Row{"FreeSpaceAndLengthUnknown", kGood, std::nullopt, nullptr, Twist::unknownSizes, ""},
                       Row{"SecondInstallWins", kGood, std::nullopt, nullptr, Twist::installedTwice},
                       Row{"OneByteShort", kGood, Kind::diskSpaceLow, kSpace(1'999'999'999), Twist::settledBeforeReturn},
                       Row{"RedirectToPlainHttpElsewhere", kGood, Kind::networkError, nullptr, Twist::redirected},
                       Row{"ConnectionRefused", kGood, Kind::networkError,
                           [](Settings& s) { s.downloadURL = "http://127.0.0.1:1/w.tar.xz"; }},
+                      // A body is bounded by the free space but 256 MiB (268435456 bytes), announced or not.
+                      Row{"AnnouncedBeyondFreeSpace", kGood, Kind::networkError, nullptr, Twist::none, "1000000000000"},
+                      Row{"UnannouncedBodyBeyondFreeSpace", kGood, Kind::networkError,
+                          [](Settings& s) {  // the second look at the free space is the session's
+                              s.freeSpace = [calls = std::make_shared<int>(0)](const std::string&) {
+                                  return std::optional<uint64_t>((*calls)++ ? 268'535'456 : 2'000'000'000);
+                              };
+                          },
+                          Twist::none, ""},
                       Row{"DigestMismatch", kGood, Kind::checksumMismatch,
                           [](Settings& s) { s.expectedSHA256 = platform::Sha256::hex("other"); }},
                       Row{"DownloadCannotBeSaved", kGood, Kind::networkError,
@@ -166,5 +181,75 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"RuntimeCannotBeReplaced", kGood, Kind::extractionFailed, nullptr, Twist::runtimePinned},
                       Row{"VersionMismatch", "wine-11.3", Kind::versionMismatch}),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// The launcher killed (SIGKILL) at one point of replacing its runtime, then started again: it never
+// takes what it left for a runtime, and the next installation clears the leftovers and succeeds.
+struct KillPoint {
+    const char* point;    // where the stand-in launcher stops to be killed
+    bool unpackSlowly;    // the point is inside a tar that has unpacked one file so far
+    bool stillInstalled;  // the previous runtime (of the required version) is still whole
+    friend std::ostream& operator<<(std::ostream& os, const KillPoint& k) { return os << k.point; }
+};
+class KillPointTest : public ::testing::TestWithParam<KillPoint> {};
+
+TEST_P(KillPointTest, RestartFindsAWholeRuntimeOrNone) {
+    const KillPoint& k = GetParam();
+    testsupport::TestHome home;
+    const Settings settings = Settings::defaults();
+    const std::string served = buildServedFile(home.root() + "/served", kGood), wineDir = settings.wineDir;
+    const std::string out = home.root() + "/driver.out", tarPid = home.root() + "/tar.pid";
+    writeRuntime(wineDir, kGood, "previous");
+    const std::string tar = home.root() + "/slow-tar";
+    writeFile(tar, "#!/bin/sh\necho $$ > '" + tarPid + "'\n/usr/bin/tar \"$@\" 'Wine Staging.app/Contents/Info.plist'" +
+                       " && echo PAUSED && exec sleep 300\n");
+    fs::permissions(tar, fs::perms::owner_all);
+    HttpTestServer server({served});
+    const std::string sha = platform::Sha256::hex(readFile(served));
+
+    auto runDriver = [&](const std::string& point, bool slowTar) {
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        std::vector<std::string> args = {server.url(), sha, point};
+        if (slowTar) args.push_back(tar);
+        auto started = platform::Subprocess::start({testsupport::testProgram("killpoint_driver"), args,
+                                                    platform::currentEnvironment(), platform::OutputMode::File, fd});
+        ::close(fd);
+        return std::move(started.process);
+    };
+    auto driver = runDriver(k.point, k.unpackSlowly);
+    ASSERT_TRUE(driver);
+    for (int i = 0; i < 3000 && readFile(out).find("PAUSED") == std::string::npos; ++i)  // the bound catches a hang
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(readFile(out).find("PAUSED"), std::string::npos) << readFile(out);
+    driver->sendSignal(SIGKILL);
+    EXPECT_TRUE(driver->waitFor(60));
+    if (k.unpackSlowly) ::kill(std::stoi(readFile(tarPid)), SIGKILL);
+
+    WineDownloader restarted(settings);
+    EXPECT_EQ(restarted.isInstalled(), k.stillInstalled);
+    EXPECT_EQ(readFile(wineDir + "/fixture-marker"), k.stillInstalled ? "previous" : "");
+
+    auto again = runDriver("none", false);
+    ASSERT_TRUE(again);
+    const auto status = again->waitFor(120);
+    EXPECT_TRUE(status && status->status == 0) << readFile(out);
+    EXPECT_EQ(readFile(out), "RESULT ok\n");
+    EXPECT_TRUE(restarted.isInstalled());
+    EXPECT_EQ(readFile(wineDir + "/fixture-marker"), "fresh");
+    EXPECT_EQ(std::distance(fs::directory_iterator(settings.supportDir), {}), 2) << "wine and launcher.log only";
+}
+
+INSTANTIATE_TEST_SUITE_P(Install, KillPointTest,
+                         ::testing::Values(KillPoint{"download", false, true}, KillPoint{"verified", false, true},
+                                           KillPoint{"unpacking", true, true},
+                                           KillPoint{"runtime removed", false, false}),
+                         [](const auto& info) {
+                             std::string name = info.param.point;
+                             name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+                             return name;
+                         });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "logging/Logger.h"
 #include "platform/MainQueue.h"
 #include "platform/Subprocess.h"
 #include "process/ProcessLauncher.h"
@@ -86,4 +87,23 @@ TEST_F(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
         EXPECT_FALSE(launcher.isRunning());
         EXPECT_TRUE(!serverProgram || (!wine.serverAlive() && wine.livePids().empty()));
     }
+}
+
+// A probe or clean-up child that hangs is ended with a warning instead of latching the session.
+TEST_F(ProbeTest, HungServerCommandsAreEndedWithAWarning) {
+    ProcessLauncher::setChildTimeLimit(1s);
+    const std::string server = home.home() + "/Library/Application Support/Ferrowick/wine/bin/wineserver";
+    wine.set("wineserver.ignore_term", 1);
+    wine.setServerAlive(true, Constants::prefixPath());
+    EXPECT_TRUE(ProcessLauncher::isOurWineserverRunning()) << "the answer of the first second stands";
+    wine.set("wineserver.sleep", 300);
+    const auto start = std::chrono::steady_clock::now();
+    launcher.killAll();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+    const std::string log = testsupport::readFile(Logger::logPath());
+    for (const char* option : {" -w", " -k"})
+        EXPECT_NE(log.find("[WARN] " + server + option + " did not finish within 1 s and was ended\n"),
+                  std::string::npos)
+            << log;
+    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); }));
 }

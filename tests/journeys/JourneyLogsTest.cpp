@@ -145,6 +145,10 @@ const char* const kRunning = "Steam is running.\nPlay Quillmoor from your Librar
 INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
     Row{"first-start", false, none, [](Journey& j) {
         auto server = j.serveRuntime(true);
+        // Left by a launcher killed between setting its old runtime aside and moving the new one in.
+        const std::string leftovers[] = {"/.wine-download-Ab12Cd", "/wine-staging-11.4-osx64.tar.xz",
+                                         "/wine.partial/Wine Staging.app/Contents/Info.plist", "/wine.old/bin/wine"};
+        for (const std::string& leftover : leftovers) writeFile(j.home().supportDir() + leftover, "left");
         j.launcher.launch();
         j.endsOn("Please review and accept\nthe terms to continue.");
         EXPECT_TRUE(j.d().statusTimer->isActive());
@@ -155,6 +159,10 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
         j.d().eulaCheck1->click();
         j.d().eulaAcceptButton->click();
         j.endsOn(kStep1);
+        for (const std::string& leftover : leftovers) {
+            const std::string top = j.home().supportDir() + leftover.substr(0, leftover.find('/', 1));
+            EXPECT_FALSE(fs::exists(top)) << top;
+        }
         EXPECT_TRUE(uitest::inOrder(screens.texts, {"Checking system...",
                                                     "First-time setup in progress.\nThis may take a few minutes.",
                                                     "Setting up... *", "Checking system...", "Preparing environment...",
@@ -214,11 +222,16 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
     // Repair: rebuilt (a cancelled one first), failed and put back, failed with nothing to put back.
     Row{"repair-rebuilt", true, withSteam, [](Journey& j) {
         std::string alert;
+        const size_t before = j.wine.calls("wineserver").size();  // prefix creation waits on the server
         answerNextAlert("Cancel", &alert), j.d().repairButton->click();
         EXPECT_EQ(alert, "warning|Repair Installation?|This will reset everything. You'll need to reinstall Steam "
                          "and log in again.|Repair*|Cancel");
-        EXPECT_TRUE(fs::exists(Constants::prefixPath() + kSteamExe));
+        EXPECT_TRUE(fs::exists(Constants::prefixPath() + kSteamExe) && j.wine.calls("wineserver").size() == before);
         repair(j);
+        j.endsOn(kStep1);
+        EXPECT_EQ(j.wine.calls("wineserver").at(before).args, std::vector<std::string>{"-k"}) << "Steam ended first";
+        for (const auto& entry : fs::directory_iterator(j.home().supportDir()))
+            EXPECT_EQ(entry.path().filename().string().find("prefix.backup"), std::string::npos) << "backup left";
     }, kStep1},
     Row{"repair-restored", true, withSteam, repair,
         "Repair was not successful.\nYour previous installation has been restored.", {{"wineboot.exit", "1"}}},

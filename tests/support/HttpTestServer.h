@@ -26,7 +26,9 @@ public:
     struct Options {
         std::string filePath = {};  // the body
         std::string redirectTo = {};
-        bool withLength = true;  // false: no Content-Length, the body ends when the connection does
+        // The Content-Length sent with the file: its size when null, none (a body that ends when
+        // the connection closes) when empty, else this text, whatever the body's real size.
+        const char* announce = nullptr;
     };
 
     explicit HttpTestServer(Options options) : options_(std::move(options)) {
@@ -81,8 +83,11 @@ private:
         std::string head =
             "HTTP/1.1 302 Found\r\nLocation: " + (options_.redirectTo.empty() ? served : options_.redirectTo) +
             "\r\nContent-Length: 0";
-        if (file && ::fstat(fileFd_, &st) == 0)
-            head = "HTTP/1.1 200 OK" + (options_.withLength ? "\r\nContent-Length: " + std::to_string(st.st_size) : "");
+        if (file && ::fstat(fileFd_, &st) == 0) {
+            const auto* length = options_.announce;
+            head = "HTTP/1.1 200 OK";
+            if (!length || *length) head += "\r\nContent-Length: " + (length ? length : std::to_string(st.st_size));
+        }
         head += "\r\nConnection: close\r\n\r\n";
         if (::send(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) || !file) return;
         for (off_t offset = 0; offset < st.st_size;)

@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 struct Layout {
     const char* name;
     bool legacy, current, currentIsDanglingLink, wantMoved;  // what is not moved stays where it was
+    bool legacyIsDanglingLink = false;
 };
 class MigrationTest : public ::testing::TestWithParam<Layout> {};
 
@@ -23,6 +24,7 @@ TEST_P(MigrationTest, MovesLegacyOnlyWhenNothingIsAtTheCurrentName) {
     if (c.legacy) testsupport::writeFile(legacy + "/prefix/drive_c/marker", "legacy");
     if (c.current) testsupport::writeFile(current + "/other", "current");
     if (c.currentIsDanglingLink) fs::create_symlink(home.root() + "/nowhere", current);
+    if (c.legacyIsDanglingLink) fs::create_directories(base), fs::create_symlink(home.root() + "/gone", legacy);
     // Two threads racing on first use must agree and move at most once.
     std::string eula;
     std::thread first([&] { eula = Constants::eulaAcceptedFile(); });
@@ -30,6 +32,7 @@ TEST_P(MigrationTest, MovesLegacyOnlyWhenNothingIsAtTheCurrentName) {
     first.join();
     EXPECT_EQ(eula + " " + prefix, current + "/eula-accepted " + current + "/prefix");
     EXPECT_EQ(fs::exists(legacy), c.legacy && !c.wantMoved);
+    EXPECT_EQ(fs::is_symlink(legacy), c.legacyIsDanglingLink) << "a dangling legacy link stays where it is";
     EXPECT_EQ(testsupport::readFile(prefix + "/drive_c/marker"), c.wantMoved ? "legacy" : "");
     EXPECT_EQ(fs::exists(fs::symlink_status(current)), c.legacy || c.current || c.currentIsDanglingLink)
         << "reading the paths creates nothing";
@@ -40,5 +43,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, MigrationTest,
                                            Layout{"Both", true, true, false, false},
                                            Layout{"Neither", false, false, false, false},
                                            Layout{"OnlyCurrent", false, true, false, false},
-                                           Layout{"DanglingLinkAtCurrent", true, false, true, false}),
+                                           Layout{"DanglingLinkAtCurrent", true, false, true, false},
+                                           Layout{"DanglingLegacyLink", false, false, false, false, true}),
                          [](const auto& info) { return info.param.name; });

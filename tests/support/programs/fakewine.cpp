@@ -172,9 +172,10 @@ void regAdd(int argc, char** argv) {
     const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + escaped(option["/d"]) + "\"");
     std::ifstream in(prefix() + "/user.reg", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
-    const std::string header = "\n[" + escaped(key) + "]\n";
-    if (text.find(header) == std::string::npos) text += header;
-    const size_t body = text.find(header) + header.size();
+    // Wine stamps every key: "[KEY] <seconds>" and a "#time=" line (hex 100 ns units).
+    const std::string opening = "\n[" + escaped(key) + "] ";
+    if (text.find(opening) == std::string::npos) text += opening + "1765000000\n#time=1db66a2c5e0f3a4\n";
+    const size_t body = text.find('\n', text.find(opening) + 1) + 1;
     const size_t end = std::min(text.find("\n[", body), text.size());
     const size_t old = text.find(name, body);
     if (old < end) {
@@ -185,14 +186,35 @@ void regAdd(int argc, char** argv) {
     writeFile(prefix() + "/user.reg", text);
 }
 
+// Writes system.reg for `p` when a wineboot left it unsaved.
+void saveRegistry(const std::string& p) {
+    const std::string unsaved = gDir + "/fake-wine.unsaved";
+    std::ifstream in(unsaved);
+    std::string rest;
+    bool found = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == p) {
+            found = true;
+        } else {
+            rest += line + "\n";
+        }
+    }
+    if (!found) return;
+    writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n#arch=win64\n");
+    writeFile(unsaved + ".tmp", rest);
+    ::rename((unsaved + ".tmp").c_str(), unsaved.c_str());
+}
+
 int wineMain(const std::string& first, int argc, char** argv) {
     const std::string p = prefix();
     if (first == "--version") return finish("version", "wine-11.4 (Staging)\n");
     if (first == "wineboot" && number("wineboot.exit") == 0 && number("wineboot.signal") == 0) {
         std::error_code ec;
         for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
-        if (get("wineboot.create") != "noreg") writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n");
-        if (!fs::exists(p + "/user.reg")) writeFile(p + "/user.reg", "WINE REGISTRY Version 2\n");
+        // As with Wine, wineboot exits before its server has saved system.reg:
+        // that happens when the server ends ("wineserver -w" or "-k" here).
+        if (get("wineboot.create") != "noreg") append("fake-wine.unsaved", p + "\n");
+        if (!fs::exists(p + "/user.reg")) writeFile(p + "/user.reg", "WINE REGISTRY Version 2\n#arch=win64\n");
     }
     if (first == "wineboot") return finish("wineboot");
     if (first == "reg" && number("reg.exit") == 0) regAdd(argc, argv);
@@ -220,6 +242,10 @@ int main(int argc, char** argv) {
     for (char** e = environ; *e; ++e) record += testsupport::fakeWineField("env", *e);
     append("fake-wine.calls", record + "end\n");
     if (program != "wineserver") return wineMain(first, argc, argv);
+    if (number("wineserver.ignore_term") > 0) ::signal(SIGTERM, SIG_IGN);
+    if (number("wineserver.sleep") > 0) append("fake-wine.pids", std::to_string(::getpid()) + "\n");
+    nap(number("wineserver.sleep"));
+    saveRegistry(prefix());
     while (first == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
     if (first == "-k") endServer(prefix(), true);
     return 0;
