@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <thread>
 
+#include "controller/SteamSessionMonitor.h"
 #include "logging/Logger.h"
 #include "platform/MainQueue.h"
 #include "platform/Subprocess.h"
 #include "process/ProcessLauncher.h"
-#include "controller/SteamSessionMonitor.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
