@@ -56,10 +56,9 @@ TEST(SteamSessionMonitorTest, AHungLaunchIsRestartedOnceThenFailsAndTheButtonClo
     };
 
     s.monitor->startSteam();
-    const auto before = std::chrono::steady_clock::now();
     ASSERT_TRUE(tickOnceServerIsUp());  // stuck: kill (2 s for the server), a 3 s pause, relaunch
-    EXPECT_GE(std::chrono::steady_clock::now() - before, 5s);
     EXPECT_EQ(s.host.screens, (std::vector<std::string>{"launching", "loading:Restarting Steam...", "launching"}));
+    EXPECT_GE(s.host.shownAt.at(2) - s.host.shownAt.at(1), 5s);
     EXPECT_EQ(s.launcher.launchGeneration(), 2);
     ASSERT_TRUE(tickOnceServerIsUp());
     EXPECT_EQ(s.host.screens.back(), "launchFailed");
