@@ -2,17 +2,20 @@
 
 #include <QApplication>
 
-#include "app/AppSetupServices.h"
-#include "app/AppSteamHost.h"
+#include "app/AppServices.h"
 #include "app/LauncherWindow.h"
-#include "platform/MainQueue.h"
 #include "controller/SetupPipeline.h"
+#include "platform/MainQueue.h"
 
 // Taking the shared logger first is what empties and opens the launcher log.
 AppDelegate::AppDelegate()
     : log(Logger::shared()),
-      steamHost_(std::make_unique<AppSteamHost>(*this)),
-      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *steamHost_)) {
+      services_(std::make_unique<AppServices>(*this)),
+      steamSession_(std::make_unique<SteamSessionMonitor>(processLauncher, *services_, [this] {
+          SteamSessionMonitor::Options options;
+          options.activity = &activity_;
+          return options;
+      }())) {
     createSetupPipeline();
 }
 

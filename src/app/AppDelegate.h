@@ -12,10 +12,11 @@
 #include <string>
 
 #include "app/LauncherWindow.h"
-#include "logging/Logger.h"
-#include "process/ProcessLauncher.h"
+#include "controller/LauncherActivity.h"
 #include "controller/SteamPhase.h"
 #include "controller/SteamSessionMonitor.h"
+#include "logging/Logger.h"
+#include "process/ProcessLauncher.h"
 #include "runtime/RuntimeValidator.h"
 #include "wine/Constants.h"
 #include "wine/PrefixManager.h"
@@ -27,8 +28,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QWidget;
-class AppSetupServices;
-class AppSteamHost;
+class AppServices;
 class SetupPipeline;
 class DropView;
 class Spinner;
@@ -93,6 +93,10 @@ public:
     void showSteamLaunchFailed();
     // Logs `message` at ERROR on the calling thread, then posts the screen.
     void showError(const std::string& message);
+    // The runtime download's own arrangement and its progress reports; unlike
+    // the screens above they run directly and only on the main thread.
+    void showDownload();
+    void showDownloadProgress(double fraction, const std::string& status);
 
     // The setup pipeline; returns at once. At most one run is under way.
     void validateAndPrepare();
@@ -116,6 +120,7 @@ public:
     // The session's fields; the setup pipeline hands its Steam probe to it
     // through setupFinished().
     [[nodiscard]] SteamSessionMonitor& steamSession() { return *steamSession_; }
+    [[nodiscard]] const LauncherActivity& activity() const { return activity_; }
     void onDownloadSteam();
     void handleDroppedInstaller(const std::string& path);
     void onRepair();
@@ -144,23 +149,22 @@ private:
         hooks.showError = [this](const std::string& message) { showError(message); };
     }
     void hideAllControls();
-    void showDownload();
-    void showDownloadProgress(double fraction, const std::string& status);
     [[nodiscard]] QWidget* privacyLink() const;
     void openURL(const std::string& url);
 
     // The exit of the launcher's own Steam calls onSteamClosed() on the main queue.
     void installSteamExitNotice();
 
-    // The session monitor and its view of this controller; created with it.
-    std::unique_ptr<AppSteamHost> steamHost_;
+    // What the launcher is doing now; every sequencer consults it. Declared
+    // before them so that it outlives them.
+    LauncherActivity activity_;
+    // The controller's view of this object's services and screens, shared by
+    // every sequencer. Background items of the pipeline, the installer watch
+    // and the repair use it, so the controller must outlive them (main() keeps
+    // it for the whole run).
+    std::unique_ptr<AppServices> services_;
+
     std::unique_ptr<SteamSessionMonitor> steamSession_;
-
     std::unique_ptr<QMenuBar> menuBar_;
-
-    // The setup pipeline over the controller's services. Background items of
-    // the pipeline, the installer watch and the repair use the controller, so
-    // it must outlive them (main() keeps it for the whole run).
-    std::unique_ptr<AppSetupServices> setupServices_;
     std::unique_ptr<SetupPipeline> pipeline_;
 };

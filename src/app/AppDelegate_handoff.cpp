@@ -3,8 +3,7 @@
 #include <QPushButton>
 
 #include "app/AppDelegate.h"
-#include "app/AppSetupServices.h"
-#include "platform/Background.h"
+#include "app/AppServices.h"
 #include "controller/InstallerHandoff.h"
 #include "controller/PrefixRepair.h"
 
@@ -33,10 +32,18 @@ void AppDelegate::handleDroppedInstaller(const std::string& path) {
         });
     };
     hooks.steamInstalled = [this] { return prefixManager.steamInstalled(); };
-    InstallerHandoff::handleDroppedInstaller(path, settings, hooks);
+    (void)InstallerHandoff::handleDroppedInstaller(path, settings, hooks, activity_);
 }
 
 void AppDelegate::onRepair() {
+    PrefixRepair::Hooks hooks;
+    wireCommonHooks(hooks);
+    // No question whose answer would be ignored: the screen may still show the
+    // button while setup, the hand-off or an earlier repair runs.
+    if (activity_.busy()) {
+        hooks.log("INFO", LauncherActivity::ignoredLine(activity_.current()));
+        return;
+    }
     QMessageBox alert(QMessageBox::Warning, QString(), kRepairTitle, QMessageBox::NoButton, window.get());
     alert.setInformativeText(kRepairWarning);
     QPushButton* repair = alert.addButton(kRepairButton, QMessageBox::AcceptRole);
@@ -44,8 +51,6 @@ void AppDelegate::onRepair() {
     alert.setDefaultButton(repair);
     alert.exec();
     if (alert.clickedButton() != repair) return;
-
-    PrefixRepair::Hooks hooks;
-    wireCommonHooks(hooks);
-    platform::runInBackground([services = setupServices_.get(), hooks] { (void)PrefixRepair::run(*services, hooks); });
+    // Checked again: the alert's event loop may have let something begin.
+    (void)PrefixRepair::start(*services_, hooks, activity_);
 }

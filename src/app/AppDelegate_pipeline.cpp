@@ -3,7 +3,8 @@
 #include <cmath>
 
 #include "app/AppDelegate.h"
-#include "app/AppSetupServices.h"
+#include "app/AppServices.h"
+#include "controller/PrefixRepair.h"
 #include "controller/SetupPipeline.h"
 
 // The setup pipeline: SetupPipeline sequences the checks and steps over the
@@ -15,7 +16,6 @@ constexpr char kDownloadStatus[] = "First-time setup in progress.\nThis may take
 }  // namespace
 
 void AppDelegate::createSetupPipeline() {
-    setupServices_ = std::make_unique<AppSetupServices>(*this);
     SetupPipeline::Hooks hooks;
     wireCommonHooks(hooks);
     hooks.showDownload = [this] { showDownload(); };
@@ -25,7 +25,12 @@ void AppDelegate::createSetupPipeline() {
     hooks.setupFinished = [this](bool wineRunning, std::optional<bool> steamReady) {
         steamSession_->setupFinished(wineRunning, steamReady);
     };
-    pipeline_ = std::make_unique<SetupPipeline>(*setupServices_, std::move(hooks));
+    PrefixRepair::Hooks repairHooks;
+    wireCommonHooks(repairHooks);
+    hooks.recoverInterruptedRepair = [services = services_.get(), repairHooks] {
+        PrefixRepair::recoverInterrupted(*services, repairHooks);
+    };
+    pipeline_ = std::make_unique<SetupPipeline>(*services_, activity_, std::move(hooks));
 }
 
 void AppDelegate::validateAndPrepare() {

@@ -10,6 +10,10 @@
 #include "app/AppDelegate.h"
 #include "app/DropView.h"
 #include "app/LauncherWindow.h"
+#ifdef __APPLE__
+#include "app/MacWindowChrome.h"
+#endif
+#include "app/OutlinedCheckBoxStyle.h"
 #include "app/Spinner.h"
 #include "app/Styling.h"
 #include "platform/Bundle.h"
@@ -32,6 +36,8 @@ QLabel* makeLabel(QWidget* parent, const QRect& rect, const char* text, int size
     label->setGeometry(rect);
     label->setFont(styling::systemFont(size, weight));
     label->setAlignment(Qt::AlignCenter);
+    // Statuses carry texts from elsewhere (paths, tool output): never markup.
+    label->setTextFormat(Qt::PlainText);
     setTextColor(label, QPalette::WindowText, color);
     return label;
 }
@@ -46,20 +52,32 @@ QPushButton* makeButton(QWidget* parent, const QRect& rect, const char* title, i
     button->setFlat(bezel != Bezel::rounded);
     if (bezel == Bezel::inlineLink) button->setCursor(Qt::PointingHandCursor);
     if (tint) setTextColor(button, QPalette::ButtonText, *tint);
-    // No control is a default button or takes a key equivalent.
+    // No control is a default button or takes a key equivalent, but Tab
+    // reaches every button and Space presses it.
     button->setAutoDefault(false);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::StrongFocus);
     return button;
 }
 
 // The icon as the platform can read it: the Mac's icns first, else the png.
-QPixmap loadAppIcon() {
+QPixmap loadAppIconFile() {
     const std::string base = platform::Bundle::resourcePath() + "/AppIcon";
     for (const char* type : {".icns", ".png"}) {
         QPixmap pixmap;
         if (pixmap.load(QString::fromStdString(base + type))) return pixmap;
     }
     return {};
+}
+
+// The icon at 64 points, in as many device pixels as the screen has, so that
+// it stays sharp at a scale factor of 2.
+QPixmap loadAppIcon(qreal devicePixelRatio) {
+    const QPixmap file = loadAppIconFile();
+    if (file.isNull()) return file;
+    const int side = qRound(64 * devicePixelRatio);
+    QPixmap icon = file.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    icon.setDevicePixelRatio(devicePixelRatio);
+    return icon;
 }
 
 // Dark colours for the controls that take theirs from the palette.
@@ -91,13 +109,13 @@ void AppDelegate::setupWindow() {
     QWidget* content = window.get();
 
     // Children are raised in creation order, so this order is the stacking order.
-    const QPixmap icon = loadAppIcon();
+    const QPixmap icon = loadAppIcon(content->devicePixelRatioF());
     if (!icon.isNull()) {
         auto* iconView = new QLabel(content);
         iconView->setObjectName("appIcon");
         iconView->setGeometry(frame(148, 304, 64, 64));
         iconView->setAlignment(Qt::AlignCenter);
-        iconView->setPixmap(icon.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        iconView->setPixmap(icon);
     }
 
     auto* title = makeLabel(content, frame(30, 270, 300, 24), "Ferrowick", 18, QFont::DemiBold, Qt::white);
@@ -136,6 +154,7 @@ void AppDelegate::setupWindow() {
     dropZone = new DropView(content);
     dropZone->setGeometry(frame(30, 45, 300, 55));
     dropZone->setObjectName("dropZone");
+    dropZone->setAccessibleName("Drop SteamSetup.exe here");
     dropZone->hide();
     QPointer<AppDelegate> weakSelf(this);
     dropZone->onDrop = [weakSelf](const std::string& path) {
@@ -155,7 +174,8 @@ void AppDelegate::setupWindow() {
     eulaCheck1->setObjectName("eulaCheck1");
     eulaCheck1->setFont(styling::systemFont(12, QFont::Normal));
     setTextColor(eulaCheck1, QPalette::WindowText, styling::grey(0.55));
-    eulaCheck1->setFocusPolicy(Qt::NoFocus);
+    eulaCheck1->setStyle(new OutlinedCheckBoxStyle(eulaCheck1));
+    eulaCheck1->setFocusPolicy(Qt::StrongFocus);
     eulaCheck1->hide();
 
     eulaAcceptButton =
@@ -185,6 +205,9 @@ void AppDelegate::setupWindow() {
     }
 
     window->show();
+#ifdef __APPLE__
+    applyMacWindowChrome(*window);
+#endif
     window->raise();
     window->activateWindow();
 }

@@ -52,6 +52,10 @@ QColor DropView::textColor() const {
     return showingError_ ? styling::systemRed() : styling::grey(hintGrey);
 }
 
+QFont DropView::textFont() {
+    return styling::systemFont(fontSize, QFont::Medium);
+}
+
 void DropView::setBorder(const QColor& color) {
     borderColor_ = color;
     update();
@@ -115,7 +119,7 @@ void DropView::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), cornerRadius, cornerRadius);
 
-    painter.setFont(styling::systemFont(fontSize, QFont::Medium));
+    painter.setFont(textFont());
     painter.setPen(textColor());
     painter.drawText(rect(), Qt::AlignCenter, displayedText());
 }

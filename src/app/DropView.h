@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -33,6 +34,7 @@ public:
     // The text currently drawn: the hint or the wrong-format message.
     [[nodiscard]] QString displayedText() const;
     [[nodiscard]] QColor textColor() const;
+    [[nodiscard]] static QFont textFont();
 
     static constexpr int cornerRadius = 8;
     static constexpr int borderWidth = 2;

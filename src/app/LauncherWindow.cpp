@@ -9,7 +9,8 @@
 LauncherWindow::LauncherWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::WindowMinimizeButtonHint) {
-    setWindowTitle(QString());
+    // Blank, not empty: for an empty title Qt shows the application's name.
+    setWindowTitle(QStringLiteral(" "));
     setFixedSize(width, height);
     QPalette p = palette();
     p.setColor(QPalette::Window, styling::grey(backgroundGrey));

@@ -15,16 +15,26 @@ constexpr char droppedPrefix[] = "User dropped installer: ";
 constexpr char steamDetected[] = "Steam detected";
 }  // namespace
 
-void handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
-                            const std::function<void(std::function<void()>)>& background) {
+bool handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
+                            LauncherActivity& activity, const std::function<void(std::function<void()>)>& background) {
     hooks.log("INFO", droppedPrefix + path);
+    // An installer run beside setup or repair would write into a prefix that
+    // is being built or moved.
+    if (!activity.tryEnter(LauncherActivity::Kind::installingSteam)) {
+        hooks.log("INFO", LauncherActivity::ignoredLine(activity.current()));
+        return false;
+    }
     hooks.showLoading(kInstalling);
-    auto work = [path, settings, hooks] { runAndWatch(path, settings, hooks); };
+    auto work = [path, settings, hooks, leave = activity.deferredLeave(LauncherActivity::Kind::installingSteam)] {
+        runAndWatch(path, settings, hooks);
+        leave();
+    };
     if (background) {
         background(work);
     } else {
         platform::runInBackground(work);
     }
+    return true;
 }
 
 std::string prepareInstaller(const std::string& dropped, const std::string& supportDir) {

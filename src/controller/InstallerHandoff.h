@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "controller/LauncherActivity.h"
+
 // Runs the Steam installer the user dropped onto the window inside the
 // prefix, and watches the prefix until Steam turns up in it. The installer
 // itself is never waited for once Steam is there: the user may still be
@@ -33,9 +35,13 @@ struct Hooks {
 // How the watch ended.
 enum class Result { steamDetected, notDetected, couldNotStart };
 
-// Logs the drop, shows the loading screen and hands the run and watch to a
-// background work item (`background`, empty: platform::runInBackground).
-void handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
+// Logs the drop and, unless another activity runs (then it logs why the drop
+// is refused and returns false), enters installingSteam, shows the loading
+// screen and hands the run and watch to a background work item (`background`,
+// empty: platform::runInBackground), which leaves the activity after its last
+// screen. Main thread.
+bool handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
+                            LauncherActivity& activity,
                             const std::function<void(std::function<void()>)>& background = {});
 
 // Copies the installer to supportDir + "/SteamSetup.exe", replacing an earlier

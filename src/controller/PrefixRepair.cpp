@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "platform/Background.h"
+
 namespace PrefixRepair {
 
 Result run(Services& services, const Hooks& hooks, std::chrono::milliseconds settle) {
@@ -29,6 +31,34 @@ Result run(Services& services, const Hooks& hooks, std::chrono::milliseconds set
     hooks.log("ERROR", kBackupKeptAt + *backup);
     hooks.showError(kNotRestored);
     return Result::restoreFailed;
+}
+
+bool start(Services& services, const Hooks& hooks, LauncherActivity& activity,
+           const std::function<void(std::function<void()>)>& background) {
+    if (!activity.tryEnter(LauncherActivity::Kind::repairing)) {
+        hooks.log("INFO", LauncherActivity::ignoredLine(activity.current()));
+        return false;
+    }
+    auto work = [&services, hooks, leave = activity.deferredLeave(LauncherActivity::Kind::repairing)] {
+        (void)run(services, hooks);
+        leave();
+    };
+    background ? background(work) : platform::runInBackground(work);
+    return true;
+}
+
+void recoverInterrupted(Services& services, const Hooks& hooks) {
+    std::vector<std::string> backups = services.backups();
+    if (backups.empty()) return;
+    // No system.reg: the rebuild never finished, or a restore was cut short.
+    if (!services.prefixExists()) {
+        const std::string newest = backups.back();
+        backups.pop_back();
+        hooks.log("INFO", kRestoringInterrupted + newest);
+        if (!services.restoreBackup(newest)) hooks.log("ERROR", kBackupKeptAt + newest);
+    }
+    // A working prefix beside a backup: which one the user wants is theirs to say.
+    for (const auto& backup : backups) hooks.log("WARN", kLeftoverBackup + backup);
 }
 
 }  // namespace PrefixRepair

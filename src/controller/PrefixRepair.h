@@ -4,6 +4,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "controller/LauncherActivity.h"
 
 // Rebuilds a broken prefix: ends everything Wine runs in it, moves it aside,
 // creates and equips a fresh one, and then either drops the old one or puts
@@ -24,6 +27,9 @@ public:
     virtual bool deployMesaDLLs(const StatusCallback& status) = 0;
     virtual bool restoreBackup(const std::string& backupPath) = 0;
     virtual void deleteBackup(const std::string& backupPath) = 0;
+    // For the recovery at start: a prefix with its system.reg, and the backups beside it, oldest first.
+    virtual bool prefixExists() = 0;
+    virtual std::vector<std::string> backups() = 0;
 };
 
 struct Hooks {
@@ -41,10 +47,26 @@ enum class Result { rebuilt, restored, restoreFailed, noBackup };
 // work item. `settle` is the pause between the kill and the move aside.
 Result run(Services& services, const Hooks& hooks, std::chrono::milliseconds settle = std::chrono::seconds(2));
 
+// Main thread: enters the repairing activity and hands run() to a background
+// work item (`background`, empty: platform::runInBackground), which leaves the
+// activity after the repair's last screen. While another activity runs, logs
+// why the request is ignored and returns false. `services` must outlive the
+// work item.
+bool start(Services& services, const Hooks& hooks, LauncherActivity& activity,
+           const std::function<void(std::function<void()>)>& background = {});
+
+// At start, before setup: a repair cut short (the launcher killed or quit
+// between the move aside and the end) leaves its backup beside the prefix.
+// Without a working prefix the newest backup is put back; any other backup is
+// left alone and named in a WARN line. Blocks on file moves; background only.
+void recoverInterrupted(Services& services, const Hooks& hooks);
+
 inline constexpr char kRepairing[] = "Repairing installation...";
 inline constexpr char kRestored[] = "Repair was not successful.\nYour previous installation has been restored.";
 inline constexpr char kNotRestored[] = "Repair was not successful.\nYour previous installation could not be restored.";
 inline constexpr char kNoBackup[] = "Repair was not successful.\nPlease reinstall Ferrowick.";
 inline constexpr char kBackupKeptAt[] = "Could not restore the previous installation; it is kept at ";
+inline constexpr char kRestoringInterrupted[] = "Restoring the installation an interrupted repair moved aside: ";
+inline constexpr char kLeftoverBackup[] = "An earlier installation is kept beside the prefix: ";
 
 }  // namespace PrefixRepair

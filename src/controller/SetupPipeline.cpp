@@ -47,10 +47,12 @@ std::string withFlag(const char* label, const std::string& detail, bool valid) {
 
 }  // namespace
 
-SetupPipeline::SetupPipeline(Services& services, Hooks hooks, std::function<void(std::function<void()>)> background)
+SetupPipeline::SetupPipeline(Services& services, LauncherActivity& activity, Hooks hooks,
+                             std::function<void(std::function<void()>)> background)
     : services_(services),
       hooks_(std::move(hooks)),
       background_(background ? std::move(background) : platform::runInBackground),
+      activity_(activity),
       self_(std::make_shared<SetupPipeline*>(this)) {}
 
 SetupPipeline::~SetupPipeline() = default;
@@ -88,22 +90,28 @@ void SetupPipeline::info(const std::string& message) const {
     hooks_.log("INFO", message);
 }
 
+bool SetupPipeline::enter() {
+    if (activity_.tryEnter(LauncherActivity::Kind::settingUp)) return true;
+    info(LauncherActivity::ignoredLine(activity_.current()));
+    return false;
+}
+
+void SetupPipeline::leave() {
+    activity_.leave(LauncherActivity::Kind::settingUp);
+}
+
 void SetupPipeline::validateAndPrepare() {
-    if (running_) {
-        info(kIgnoredWhileRunning);
-        return;
-    }
-    running_ = true;
-    startBody();
+    if (enter()) startBody();
 }
 
 void SetupPipeline::startBody() {
     hooks_.showLoading(text::checkingSystem);
     // Read on the main thread, where the field lives; the body gets a copy.
-    const bool downloadedBefore = downloaded_;
+    const bool downloadedBefore = downloaded_, firstRun = !started_;
+    started_ = true;
     std::weak_ptr<SetupPipeline*> weak = self_;
-    background_([this, weak, downloadedBefore] {
-        const Outcome outcome = runBody(downloadedBefore);
+    background_([this, weak, downloadedBefore, firstRun] {
+        const Outcome outcome = runBody(downloadedBefore, firstRun);
         platform::MainQueue::post([weak, outcome] {
             if (auto self = weak.lock()) (*self)->finish(outcome);
         });
@@ -126,7 +134,8 @@ SetupPipeline::Outcome SetupPipeline::runtimeStillUnusable(const std::string& ve
     return fail(text::setupFailed);
 }
 
-SetupPipeline::Outcome SetupPipeline::runBody(bool downloadedBefore) {
+SetupPipeline::Outcome SetupPipeline::runBody(bool downloadedBefore, bool firstRun) {
+    if (firstRun && hooks_.recoverInterruptedRepair) hooks_.recoverInterruptedRepair();
     const auto start = std::chrono::steady_clock::now();
     info(text::validationStarted);
 
@@ -194,18 +203,20 @@ void SetupPipeline::finish(const Outcome& outcome) {
         startWineDownload();
         return;
     case End::steamInstalled:
-        running_ = false;
+        // The session takes over from here with the pipeline's own probe.
+        leave();
         hooks_.setupFinished(outcome.wineRunning, outcome.steamReady);
         return;
     case End::failed:
     case End::step1:
-        running_ = false;
+        leave();
         return;
     }
 }
 
 void SetupPipeline::startWineDownload() {
-    running_ = true;
+    // Called on its own, the download is a run of its own.
+    if (!isRunning() && !enter()) return;
     hooks_.showDownload();
     std::weak_ptr<SetupPipeline*> weak = self_;
     // Both handlers may come on the downloader's thread: they only hop to the main queue.
@@ -223,7 +234,7 @@ void SetupPipeline::startWineDownload() {
 }
 
 void SetupPipeline::downloadFinished(const DownloadResult& result) {
-    running_ = false;
+    leave();
     if (result) {
         hooks_.showError(downloadErrorText(*result));
         return;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "controller/LauncherActivity.h"
 #include "wine/DownloadError.h"
 
 // The setup pipeline: checks the machine and the application's own files,
@@ -18,12 +19,11 @@
 // hooks (which post to the main queue themselves) and hands its outcome back
 // through platform::MainQueue. The pipeline must outlive every body it starts.
 //
-// At most one run is under way at a time. A run lasts from validateAndPrepare
-// to its final screen, a runtime download and the body that follows it
-// included, so a double click can never put two wineboot runs into one prefix
-// nor restart a download. A runtime is downloaded at most once per process:
-// when it is still unusable after a successful download, setup fails instead
-// of downloading again.
+// A run is the launcher's settingUp activity: it lasts from
+// validateAndPrepare to its final screen, a runtime download and the body that
+// follows it included, so a double click can never put two wineboot runs into
+// one prefix nor restart a download, and no repair or installer runs beside it. A runtime is downloaded at most once
+// per process: when it is still unusable after a successful download, setup fails instead of downloading again.
 class SetupPipeline {
 public:
     using StatusCallback = std::function<void(const std::string&)>;
@@ -72,21 +72,26 @@ public:
         // Main thread: Steam is installed; the probes were taken on the
         // body's thread (readiness only when Wine was running).
         std::function<void(bool wineRunning, std::optional<bool> steamReady)> setupFinished;
+        // Optional; the first body's thread, before its checks: puts back what
+        // a repair cut short left aside, so setup never builds over it.
+        std::function<void()> recoverInterruptedRepair;
     };
 
     // `background` runs one work item off the main thread; empty means
     // platform::runInBackground.
-    SetupPipeline(Services& services, Hooks hooks, std::function<void(std::function<void()>)> background = {});
+    SetupPipeline(Services& services, LauncherActivity& activity, Hooks hooks,
+                  std::function<void(std::function<void()>)> background = {});
     ~SetupPipeline();
     SetupPipeline(const SetupPipeline&) = delete;
     SetupPipeline& operator=(const SetupPipeline&) = delete;
 
-    // Starts a run and returns at once; ignored, with an INFO line, while one is under way.
+    // Starts a run and returns at once; ignored, with an INFO line, while
+    // this or another activity is under way.
     void validateAndPrepare();
     // Switches to the download screen and starts the runtime installation.
     void startWineDownload();
 
-    [[nodiscard]] bool isRunning() const { return running_; }
+    [[nodiscard]] bool isRunning() const { return activity_.current() == LauncherActivity::Kind::settingUp; }
     [[nodiscard]] bool hasDownloaded() const { return downloaded_; }
 
     // "Setting up... N%", N the fraction times 100 truncated toward zero.
@@ -95,8 +100,6 @@ public:
     [[nodiscard]] static std::string downloadErrorText(const DownloadError& error);
     // The body's duration as logged: "Validation: 3.2s".
     [[nodiscard]] static std::string validationPerfText(double seconds);
-
-    static constexpr char kIgnoredWhileRunning[] = "Setup already in progress, request ignored";
 
 private:
     enum class End { failed, download, step1, steamInstalled };
@@ -108,18 +111,21 @@ private:
 
     static Outcome ending(End end);
     void startBody();
-    Outcome runBody(bool downloadedBefore);
+    Outcome runBody(bool downloadedBefore, bool firstRun);
     Outcome fail(const std::string& text);
     Outcome runtimeStillUnusable(const std::string& versionFound);
     void finish(const Outcome& outcome);
     void downloadFinished(const DownloadResult& result);
     void info(const std::string& message) const;
+    [[nodiscard]] bool enter();
+    void leave();
 
     Services& services_;
     Hooks hooks_;
     std::function<void(std::function<void()>)> background_;
-    bool running_ = false;
+    LauncherActivity& activity_;
     bool downloaded_ = false;
+    bool started_ = false;  // a body has run in this process
     // Posted tasks hold this weakly, so none runs after the pipeline is gone.
     std::shared_ptr<SetupPipeline*> self_;
 };

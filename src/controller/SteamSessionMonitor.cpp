@@ -42,35 +42,39 @@ void SteamSessionMonitor::inBackground(std::function<void()> work, std::function
 }
 
 void SteamSessionMonitor::updateSteamStatus() {
-    if (tickInFlight_ || buttonInFlight_) return;
+    // A restart called off by a close may still be in its kill: a poll now
+    // could begin a second restart that the first one's end would double.
+    if (tickInFlight_ || buttonInFlight_ || restartInFlight_ || stepAside()) return;
     if (!tickAllowed(fields_, host_.eulaAccepted(), host_.steamInstalled())) return;
     tickInFlight_ = true;
-    const uint64_t epoch = epoch_;
+    const uint64_t epoch = epoch_, generation = activityGeneration();
     auto wine = std::make_shared<bool>(false);
     // The Wine probe is taken before the phase is looked at; the phase is then
     // read on the main thread to decide whether readiness must be probed too.
     inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
-                 [this, wine, epoch] {
-                     if (epoch != epoch_ || !needsReadinessProbe(fields_.steamPhase, *wine)) {
-                         finishTick(epoch, *wine, std::nullopt);
+                 [this, wine, epoch, generation] {
+                     if (epoch != epoch_ || stepAside() || !needsReadinessProbe(fields_.steamPhase, *wine)) {
+                         finishTick(epoch, generation, *wine, std::nullopt);
                          return;
                      }
                      auto ready = std::make_shared<bool>(false);
-                     inBackground([probe = options_.isSteamReady, ready] { *ready = probe(); },
-                                  [this, wine, ready, epoch] { finishTick(epoch, *wine, *ready); });
+                     inBackground(
+                         [probe = options_.isSteamReady, ready] { *ready = probe(); },
+                         [this, wine, ready, epoch, generation] { finishTick(epoch, generation, *wine, *ready); });
                  });
 }
 
-void SteamSessionMonitor::finishTick(uint64_t epoch, bool wineRunning, std::optional<bool> steamReady) {
+void SteamSessionMonitor::finishTick(uint64_t epoch, uint64_t generation, bool wineRunning,
+                                     std::optional<bool> steamReady) {
     tickInFlight_ = false;
-    // Something else moved the session while this poll probed: its answers
-    // describe a state that is gone.
-    if (epoch != epoch_ || fields_.isAutoRestarting) return;
+    // Something else moved the session, or another activity began, while this
+    // poll probed: its answers describe a state that is gone.
+    if (epoch != epoch_ || generation != activityGeneration() || stepAside() || fields_.isAutoRestarting) return;
     apply(tick(fields_, wineRunning, steamReady, options_.now()));
 }
 
 void SteamSessionMonitor::onMainButton() {
-    if (buttonInFlight_) return;
+    if (buttonInFlight_ || stepAside()) return;
     buttonInFlight_ = true;
     if (launcher_.isRunning()) {
         beginClose();
@@ -117,7 +121,23 @@ void SteamSessionMonitor::applicationWillTerminate() {
 void SteamSessionMonitor::apply(Step step) {
     ++epoch_;
     fields_ = step.fields;
-    for (const auto& action : step.actions) perform(action);
+    for (const auto& action : step.actions) {
+        if (stepAside() && isScreen(action.effect)) continue;
+        perform(action);
+    }
+}
+
+// The second half of an automatic restart, once its kill and pause are over.
+void SteamSessionMonitor::relaunchAfterKill() {
+    restartInFlight_ = false;
+    // A close in the meantime called the restart off, and so does an activity
+    // that now owns the prefix.
+    if (!relaunchDue(fields_) || stepAside()) {
+        apply(restartCalledOff(fields_));
+        return;
+    }
+    const bool launched = launcher_.launchSteam(Constants::prefixPath());
+    apply(restartRelaunched(fields_, launched, options_.now()));
 }
 
 void SteamSessionMonitor::perform(const Action& action) {
@@ -153,15 +173,13 @@ void SteamSessionMonitor::perform(const Action& action) {
         onSteamClosed();
         break;
     case Effect::killForRestart:
+        restartInFlight_ = true;
         inBackground(
             [&launcher = launcher_, pause = options_.restartPause] {
                 launcher.killAll();
                 std::this_thread::sleep_for(pause);
             },
-            [this] {
-                const bool launched = launcher_.launchSteam(Constants::prefixPath());
-                apply(restartRelaunched(fields_, launched, options_.now()));
-            });
+            [this] { relaunchAfterKill(); });
         break;
     case Effect::killForClose:
         // The close keeps the button busy, and with it the poll, until the

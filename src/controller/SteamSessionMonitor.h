@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "controller/LauncherActivity.h"
 #include "controller/SteamSessionRules.h"
 
 class ProcessLauncher;
@@ -22,6 +23,11 @@ class ProcessLauncher;
 // (its probe, or a close's kill and pause) or an automatic restart is under way.
 // A poll whose fields were changed by something else while it probed is
 // dropped, as if it had not run; the next one comes five seconds later.
+//
+// While setup, the installer hand-off or repair runs (LauncherActivity), the
+// session steps aside: the poll probes nothing, the main button does nothing,
+// a pending automatic relaunch is called off, and the session's field changes
+// still happen but show no screen, so none is painted over that activity's.
 class SteamSessionMonitor {
 public:
     // The controller's side: state checks and screens, all on the main thread.
@@ -46,6 +52,8 @@ public:
         std::function<bool()> isSteamReady;            // empty: ProcessLauncher::isSteamReady
         std::chrono::milliseconds restartPause{3000};  // between the kill and the relaunch
         std::chrono::milliseconds closePause{1000};    // after the kill of a close
+        // What else the launcher is doing; empty: nothing ever is.
+        const LauncherActivity* activity = nullptr;
     };
 
     // `launcher` and `host` must outlive every background item the monitor
@@ -76,13 +84,20 @@ public:
 
     [[nodiscard]] const SteamSessionRules::Fields& fields() const { return fields_; }
     // Whether a poll or a click's work is still in progress (for tests).
-    [[nodiscard]] bool isBusy() const { return tickInFlight_ || buttonInFlight_ || fields_.isAutoRestarting; }
+    [[nodiscard]] bool isBusy() const {
+        return tickInFlight_ || buttonInFlight_ || restartInFlight_ || fields_.isAutoRestarting;
+    }
 
 private:
     void apply(SteamSessionRules::Step step);
     void perform(const SteamSessionRules::Action& action);
-    void finishTick(uint64_t epoch, bool wineRunning, std::optional<bool> steamReady);
+    void finishTick(uint64_t epoch, uint64_t generation, bool wineRunning, std::optional<bool> steamReady);
     void beginClose();
+    void relaunchAfterKill();
+    [[nodiscard]] bool stepAside() const { return options_.activity && options_.activity->busy(); }
+    [[nodiscard]] uint64_t activityGeneration() const {
+        return options_.activity ? options_.activity->generation() : 0;
+    }
     // Runs `work` on a background item, then `then` on the main thread if the
     // monitor still exists.
     void inBackground(std::function<void()> work, std::function<void()> then);
@@ -94,5 +109,6 @@ private:
     uint64_t epoch_ = 0;  // raised by every change of the fields
     bool tickInFlight_ = false;
     bool buttonInFlight_ = false;
+    bool restartInFlight_ = false;                // a restart's kill and pause are running
     std::shared_ptr<SteamSessionMonitor*> self_;  // background items hold it weakly
 };

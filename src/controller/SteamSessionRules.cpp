@@ -71,6 +71,19 @@ std::string stuckLogLine(int64_t attempt) {
     return "Steam stuck on launch, auto-restarting (attempt " + std::to_string(attempt) + ")";
 }
 
+bool isScreen(Effect effect) {
+    switch (effect) {
+    case Effect::logInfo:
+    case Effect::autoRestartSteam:
+    case Effect::steamClosed:
+    case Effect::killForRestart:
+    case Effect::killForClose:
+        return false;
+    default:
+        return true;
+    }
+}
+
 bool tickAllowed(const Fields& fields, bool eulaAccepted, bool steamInstalled) {
     return eulaAccepted && steamInstalled && !fields.isAutoRestarting;
 }
@@ -139,12 +152,14 @@ Step closeRequested(const Fields& fields) {
     f.steamLaunchStartedAt.reset();
     f.steamAutoRestartAttempts = 0;
     f.isAutoRestarting = false;
+    f.isClosing = true;
     b.add(Effect::killForClose);
     return b.take();
 }
 
 Step closeFinished(const Fields& fields) {
     StepBuilder b(fields);
+    b.fields().isClosing = false;
     b.add(Effect::showSteamReady);
     return b.take();
 }
@@ -154,6 +169,19 @@ Step restartBegins(const Fields& fields) {
     b.fields().isAutoRestarting = true;
     b.add(Effect::showLoading, kRestartingStatus);
     b.add(Effect::killForRestart);
+    return b.take();
+}
+
+bool relaunchDue(const Fields& fields) {
+    return fields.isAutoRestarting;
+}
+
+Step restartCalledOff(const Fields& fields) {
+    StepBuilder b(fields);
+    // A close has already put the phase to ready and shows its own screen.
+    if (!fields.isAutoRestarting) return b.take();
+    b.fields().isAutoRestarting = false;
+    b.fields().steamPhase = SteamPhase::ready;
     return b.take();
 }
 
@@ -176,7 +204,8 @@ Step restartRelaunched(const Fields& fields, bool launched, Clock::time_point no
 Step steamExited(const Fields& fields, bool steamInstalled) {
     StepBuilder b(fields);
     b.add(Effect::logInfo, kClosedLog);
-    if (fields.isAutoRestarting) return b.take();  // the restart's own kill
+    // The restart's or the close's own kill: the screen follows when it is over.
+    if (fields.isAutoRestarting || fields.isClosing) return b.take();
     b.fields().steamPhase = SteamPhase::ready;
     b.add(steamInstalled ? Effect::showSteamReady : Effect::showStep1);
     return b.take();

@@ -23,6 +23,7 @@ struct Fields {
     int64_t steamReadyStableCount = 0;                      // consecutive ready polls while launching
     int64_t steamAutoRestartAttempts = 0;                   // automatic restarts for the launch being watched
     bool isAutoRestarting = false;                          // between a restart's kill and its relaunch
+    bool isClosing = false;                                 // between a close's kill and its ready screen
 
     bool operator==(const Fields&) const = default;
 };
@@ -48,6 +49,9 @@ struct Action {
     bool operator==(const Action&) const = default;
 };
 
+// Whether an effect paints a screen (held back while another activity owns the window).
+[[nodiscard]] bool isScreen(Effect effect);
+
 struct Step {
     Fields fields;
     std::vector<Action> actions;
@@ -72,6 +76,11 @@ struct Step {
 [[nodiscard]] Step closeFinished(const Fields& fields);
 // A hung launch is being restarted: tick suppression on, the kill starts.
 [[nodiscard]] Step restartBegins(const Fields& fields);
+// Whether the restart's kill and pause ended with its relaunch still wanted:
+// a close in between calls it off.
+[[nodiscard]] bool relaunchDue(const Fields& fields);
+// The restart ends without a relaunch.
+[[nodiscard]] Step restartCalledOff(const Fields& fields);
 // After the restart's relaunch attempt.
 [[nodiscard]] Step restartRelaunched(const Fields& fields, bool launched, Clock::time_point now);
 // The launcher's own Steam process ended (or a tick found Steam gone).

@@ -72,9 +72,13 @@ std::string textOrUnknown(std::string bytes) {
     return WineText::isValidUtf8(bytes) ? bytes : "unknown";
 }
 
+// A regular file that is not reached through a symbolic link at its own name.
+// Windows programs write the prefix (and through Wine's Z: drive, anything),
+// so a log there that is really a link to, say, a private key must never end
+// up in an archive the user sends away.
 bool isRegularFile(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -103,11 +107,11 @@ void writeNewFile(const std::string& path, std::string_view bytes) {
     if (!ok) ::unlink(path.c_str());
 }
 
-// Copies a regular file (a link to one counts) into a new file; a failed copy
-// leaves nothing behind.
+// Copies a regular file (never one behind a link) into a new file; a failed
+// copy leaves nothing behind.
 void copyNewFile(const std::string& from, const std::string& to) {
     if (!isRegularFile(from)) return;
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0) return;
     int out = createNew(to);
     if (out < 0) {
@@ -227,12 +231,12 @@ std::optional<std::string> DiagnosticsExporter::exportArchive(const std::string&
 
     copyNewFile(Constants::stateFile(), dir + "state.json");
     const std::string consoleLog = prefixPath + "/drive_c/Program Files (x86)/Steam/logs/console_log.txt";
-    if (fs::exists(consoleLog, ec)) {
+    if (isRegularFile(consoleLog)) {
         writeNewFile(dir + "steam_console_log.txt", toolOutput(tools.tail, {"-1000", consoleLog}));
     }
     copyNewFile(PrefixManager::setupLogPath(), dir + "setup_output.log");
     const std::string& steamOutput = ProcessLauncher::outputLogPath();
-    if (fs::exists(steamOutput, ec)) {
+    if (isRegularFile(steamOutput)) {
         writeNewFile(dir + "wine_steam_output.log", toolOutput(tools.tail, {"-2000", steamOutput}));
     }
     collectGameDebugLogs(prefixPath, staging);

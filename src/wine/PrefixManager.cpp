@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -166,20 +167,46 @@ bool PrefixManager::restoreBackup(const std::string& backupPath) {
     // Without a backup to put back, removing the prefix would only lose it.
     std::error_code ec;
     if (backupPath == prefixPath_ || !fs::exists(fs::symlink_status(backupPath, ec))) return false;
+    // system.reg goes first: a removal cut short then leaves a prefix that no
+    // longer counts as present, so the next start puts the backup back.
+    fs::remove(prefixPath_ + "/system.reg", ec);
     fs::remove_all(prefixPath_, ec);
     return moveItem(backupPath, prefixPath_);
+}
+
+// The seconds of a path of backupPrefix()'s form, or nothing for any other path.
+std::optional<uint64_t> PrefixManager::backupSeconds(const std::string& path) const {
+    const std::string stem = prefixPath_ + text::backupInfix;
+    if (path.size() <= stem.size() || path.size() > stem.size() + 19 || path.compare(0, stem.size(), stem) != 0)
+        return std::nullopt;
+    uint64_t seconds = 0;
+    for (size_t i = stem.size(); i < path.size(); ++i) {
+        if (path[i] < '0' || path[i] > '9') return std::nullopt;
+        seconds = seconds * 10 + static_cast<uint64_t>(path[i] - '0');
+    }
+    return seconds;
 }
 
 void PrefixManager::deleteBackup(const std::string& backupPath) {
     // Recursive removal of whatever a caller passes is too sharp a tool: only
     // a path of backupPrefix()'s form is removed.
-    const std::string stem = prefixPath_ + text::backupInfix;
-    if (backupPath.size() <= stem.size() || backupPath.compare(0, stem.size(), stem) != 0) return;
-    for (size_t i = stem.size(); i < backupPath.size(); ++i) {
-        if (backupPath[i] < '0' || backupPath[i] > '9') return;
-    }
+    if (!backupSeconds(backupPath)) return;
     std::error_code ec;
     fs::remove_all(backupPath, ec);
+}
+
+std::vector<std::string> PrefixManager::backups() const {
+    std::vector<std::pair<uint64_t, std::string>> found;
+    std::error_code ec;
+    const fs::path parent = fs::path(prefixPath_).parent_path();
+    for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string path = parent.string() + "/" + it->path().filename().string();
+        if (const auto seconds = backupSeconds(path)) found.emplace_back(*seconds, path);
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> paths;
+    for (auto& entry : found) paths.push_back(std::move(entry.second));
+    return paths;
 }
 
 int64_t PrefixManager::prefixSizeBytes() const {

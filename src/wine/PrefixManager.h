@@ -60,6 +60,8 @@ public:
     [[nodiscard]] virtual bool restoreBackup(const std::string& backupPath);
     // Removes a backup made by backupPrefix(); anything else is left alone.
     virtual void deleteBackup(const std::string& backupPath);
+    // Every backup beside the prefix (backupPrefix()'s names), oldest first.
+    [[nodiscard]] std::vector<std::string> backups() const;
     // Bytes of every entry below the prefix; links are counted, not followed.
     [[nodiscard]] virtual int64_t prefixSizeBytes() const;
     [[nodiscard]] virtual bool createPrefix(const StatusCallback& status);
@@ -77,6 +79,7 @@ public:
     [[nodiscard]] virtual WineResult runWine(const std::vector<std::string>& arguments);
 
 private:
+    [[nodiscard]] std::optional<uint64_t> backupSeconds(const std::string& path) const;
     // Waits, bounded, until the prefix's Wine server has exited and so
     // written the registry files.
     void waitForServer();

@@ -132,7 +132,8 @@ void SetupLog::append(const std::string& path, const std::string& section, bool 
     // The log grows by appending; only a log that is not UTF-8 or cannot be
     // read is replaced by the new section alone.
     KnownLog& state = known[path];
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Non-blocking, so a FIFO planted at the path cannot hold the command up.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         bool usable = state.matches(st);

@@ -245,6 +245,12 @@ struct WineDownloader::Impl {
         finishDownload(session, tempPath);
     }
 
+    void pauseAt([[maybe_unused]] const char* point) const {
+#ifdef FERROWICK_TEST_HOOKS
+        if (settings.checkpoint) settings.checkpoint(point);
+#endif
+    }
+
     void finishDownload(Session& session, const std::string& tempPath) {
         const std::string archive = settings.archivePath();
         const std::string staging = settings.stagingDir();
@@ -268,7 +274,7 @@ struct WineDownloader::Impl {
             return;
         }
         log.info(kLogVerified);
-        if (settings.checkpoint) settings.checkpoint("verified");
+        pauseAt("verified");
 
         removeQuietly(staging);
         fs::create_directories(staging, ec);
@@ -319,7 +325,7 @@ struct WineDownloader::Impl {
         removeQuietly(aside);
         fs::rename(settings.wineDir, aside, ec);
         removeQuietly(settings.wineDir);  // when it could not be moved aside
-        if (settings.checkpoint) settings.checkpoint("runtime removed");
+        pauseAt("runtime removed");
         fs::rename(unpacked, settings.wineDir, ec);
         removeQuietly(aside);
         if (ec) {

@@ -40,8 +40,9 @@ public:
         // Test seam: runs on the session thread right after the archive has
         // been saved, before it is verified.
         std::function<void(const std::string& archivePath)> afterArchiveSaved;
-        // Test seam: runs on the session thread at "verified" (before
-        // unpacking) and "runtime removed" (before the new one moves in).
+        // Test seam, called only in builds with tests: runs on the session
+        // thread at "verified" (before unpacking) and "runtime removed"
+        // (before the new one moves in).
         std::function<void(const std::string& point)> checkpoint;
 
         static Settings defaults();

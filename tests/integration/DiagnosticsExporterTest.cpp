@@ -99,3 +99,20 @@ TEST_F(DiagnosticsExporterTest, FailuresGiveNothingAndPlantedLinksAreNeverFollow
     ASSERT_EQ(::chown(staging.c_str(), 65534, 65534), 0);
     EXPECT_TRUE(!DiagnosticsExporter::exportArchive(prefix) && readFile(staging + "/theirs.txt") == "theirs\n");
 }
+
+// Logs that are links (a Windows program can plant them in the prefix) are left out, wherever they point.
+TEST_F(DiagnosticsExporterTest, CollectedLogsThatAreLinksAreLeftOut) {
+    const std::string secret = root() + "/id_rsa";
+    writeFile(secret, "PRIVATE KEY\n");
+    const std::string game = prefix + "/drive_c/users/alice/AppData/Roaming/Vantor Games/Quillmoor/Main/logs/";
+    for (const std::string& link :
+         {game + "debug.log", prefix + "/drive_c/Program Files (x86)/Steam/logs/console_log.txt",
+          supportDir() + "/state.json", supportDir() + "/setup-output.log", supportDir() + "/wine-steam-output.log"}) {
+        fs::create_directories(fs::path(link).parent_path());
+        fs::create_symlink(secret, link);
+    }
+    ASSERT_EQ(run(), archive);
+    const Contents all = contents(archive);
+    EXPECT_EQ(all.size(), 3u) << "wine_version.txt, macos_version.txt and env_vars.txt only";
+    for (const auto& [name, text] : all) EXPECT_EQ(text.find("PRIVATE KEY"), std::string::npos) << name;
+}

@@ -1,5 +1,6 @@
 // What an attacker or an unlucky user can put in front of the launcher: secrets in its
-// environment, installer names written as shell commands, a runtime archive that reaches out.
+// environment, a runtime archive that reaches out. (Installer names written as shell commands:
+// PrefixManagerWineTest.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -70,23 +71,6 @@ TEST(HostileInputTest, NoSecretOfTheLauncherReachesAWineChild) {
         EXPECT_EQ(names, allowed) << call.program << " " << (call.args.empty() ? "" : call.args[0]);
     }
     platform::MainQueue::setPoster({});
-}
-
-// Names that a shell would run as commands reach Wine as one literal argument each.
-TEST(HostileInputTest, InstallerNamesAreNeverRunAsCommands) {
-    testsupport::TestHome home;
-    testsupport::FakeWine wine;
-    const std::string dir = home.root() + "/Downloads";
-    PrefixManager manager;
-    for (const char* name : {"a;touch PWNED;.exe", "$(touch PWNED).exe", "`touch PWNED`.exe"}) {
-        writeFile(dir + "/" + name, "installer");
-        (void)manager.runInstaller(dir + "/" + name, [](const std::string&) {});
-        EXPECT_EQ(wine.calls("wine").back().args, std::vector<std::string>{dir + "/" + name});
-        (void)manager.runWine({name, "/S"});
-        EXPECT_EQ(wine.calls("wine").back().args, (std::vector<std::string>{name, "/S"}));
-    }
-    for (const std::string& where : {dir, home.root(), home.home(), fs::current_path().string()})
-        EXPECT_FALSE(fs::exists(where + "/PWNED")) << where;
 }
 
 // A runtime archive whose members point outside the staging directory writes nothing there,

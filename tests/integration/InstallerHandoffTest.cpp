@@ -41,7 +41,9 @@ TEST(InstallerHandoffTest, RunsTheCopyOrWhatCannotBeCopiedWhereItLies) {
         h.steamInstalled = [] { return fs::exists(Constants::prefixPath() + Constants::steamExeUnix); };
         const InstallerHandoff::Settings settings{Constants::supportDir(), Constants::wineBin(),
                                                   Constants::prefixPath(), std::chrono::milliseconds(100)};
-        InstallerHandoff::handleDroppedInstaller(dropped, settings, h, [](auto work) { work(); });  // inline
+        LauncherActivity activity;
+        EXPECT_TRUE(
+            InstallerHandoff::handleDroppedInstaller(dropped, settings, h, activity, [](auto work) { work(); }));
         EXPECT_EQ(ended, last);
         const auto calls = wine.calls("wine");
         EXPECT_EQ(calls.back().args, Lines{run});

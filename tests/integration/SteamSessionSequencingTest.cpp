@@ -3,9 +3,9 @@
 #include <atomic>
 #include <future>
 
+#include "controller/SteamSessionMonitor.h"
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
-#include "controller/SteamSessionMonitor.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"
 
@@ -31,8 +31,10 @@ protected:
     std::atomic<int> wineCalls{0}, readyCalls{0};
     std::promise<bool> wineAnswer;
     std::shared_future<bool> wine = wineAnswer.get_future().share();
+    LauncherActivity activity;
     SteamSessionMonitor monitor{launcher, host, [this] {
                                     SteamSessionMonitor::Options o;
+                                    o.activity = &activity;
                                     o.isWineRunning = [this] { return ++wineCalls, wine.get(); };
                                     o.isSteamReady = [this] { return ++readyCalls, true; };
                                     return o;
@@ -65,4 +67,19 @@ TEST_F(SteamSessionSequencingTest, APollOvertakenByTheExitNoticeIsDropped) {
     EXPECT_EQ(monitor.fields().steamPhase, SteamPhase::ready);
     EXPECT_EQ(host.screens, (std::vector<std::string>{"running", "ready"}));
     EXPECT_EQ(readyCalls, 0);
+}
+
+// Setup begins while a poll probes: that poll's answers are dropped, and no
+// further poll probes until setup is over.
+TEST_F(SteamSessionSequencingTest, PollsStandAsideWhileAnotherActivityRuns) {
+    pollUntilProbing();
+    ASSERT_TRUE(activity.tryEnter(LauncherActivity::Kind::settingUp));
+    wineAnswer.set_value(true);
+    ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy(); }, 20s));
+    monitor.updateSteamStatus();
+    monitor.onMainButton();
+    EXPECT_FALSE(monitor.isBusy());
+    EXPECT_EQ(wineCalls, 1);
+    EXPECT_EQ(readyCalls, 0);
+    EXPECT_TRUE(host.screens.empty());
 }

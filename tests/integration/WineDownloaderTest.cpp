@@ -83,6 +83,7 @@ struct Row {
     std::function<void(Settings&)> adjust = {};
     Twist twist = Twist::none;
     const char* announce = nullptr;  // the server's Content-Length (HttpTestServer::Options)
+    bool chunked = false;
     friend std::ostream& operator<<(std::ostream& os, const Row& r) { return os << r.name; }
 };
 
@@ -101,7 +102,7 @@ TEST_P(InstallOutcomeTest, ReportsOnceLogsAndLeavesNothingBehind) {
     }
     const bool redirected = row.twist == Twist::redirected;
     const bool unknownSizes = row.twist == Twist::unknownSizes;
-    HttpTestServer server({served, redirected ? "http://elsewhere.example/w.tar.xz" : "", row.announce});
+    HttpTestServer server({served, redirected ? "http://elsewhere.example/w.tar.xz" : "", row.announce, row.chunked});
     settings.downloadURL = server.url(redirected || !row.expected ? "/moved" : "");
     settings.expectedSHA256 = platform::Sha256::hex(readFile(served));
     settings.freeSpace = [unknownSizes](const std::string&) {
@@ -154,32 +155,33 @@ const auto kSpace = [](uint64_t bytes) {
 // One row per error the user can be shown; other roads to the same error were left out.
 INSTANTIATE_TEST_SUITE_P(
     LoopbackServer, InstallOutcomeTest,
-    ::testing::Values(Row{"RedirectedWithExactlyEnoughSpace", kGood, std::nullopt, kSpace(2'000'000'000)},
-                      Row{"FreeSpaceAndLengthUnknown", kGood, std::nullopt, nullptr, Twist::unknownSizes, ""},
-                      Row{"SecondInstallWins", kGood, std::nullopt, nullptr, Twist::installedTwice},
-                      Row{"OneByteShort", kGood, Kind::diskSpaceLow, kSpace(1'999'999'999), Twist::settledBeforeReturn},
-                      Row{"RedirectToPlainHttpElsewhere", kGood, Kind::networkError, nullptr, Twist::redirected},
-                      Row{"ConnectionRefused", kGood, Kind::networkError,
-                          [](Settings& s) { s.downloadURL = "http://127.0.0.1:1/w.tar.xz"; }},
-                      // A body is bounded by the free space but 256 MiB (268435456 bytes), announced or not.
-                      Row{"AnnouncedBeyondFreeSpace", kGood, Kind::networkError, nullptr, Twist::none, "1000000000000"},
-                      Row{"UnannouncedBodyBeyondFreeSpace", kGood, Kind::networkError,
-                          [](Settings& s) {  // the second look at the free space is the session's
-                              s.freeSpace = [calls = std::make_shared<int>(0)](const std::string&) {
-                                  return std::optional<uint64_t>((*calls)++ ? 268'535'456 : 2'000'000'000);
-                              };
-                          },
-                          Twist::none, ""},
-                      Row{"DigestMismatch", kGood, Kind::checksumMismatch,
-                          [](Settings& s) { s.expectedSHA256 = platform::Sha256::hex("other"); }},
-                      Row{"DownloadCannotBeSaved", kGood, Kind::networkError,
-                          [](Settings& s) { s.archiveName = "missing dir/wine.tar.xz"; }},
-                      Row{"NotAnArchive", nullptr, Kind::extractionFailed},
-                      Row{"TarCannotStart", kGood, Kind::extractionFailed,
-                          [](Settings& s) { s.tarPath = "/nonexistent/tar"; }},
-                      Row{"NoWineBinary", "", Kind::extractionFailed},
-                      Row{"RuntimeCannotBeReplaced", kGood, Kind::extractionFailed, nullptr, Twist::runtimePinned},
-                      Row{"VersionMismatch", "wine-11.3", Kind::versionMismatch}),
+    ::testing::Values(
+        Row{"RedirectedWithExactlyEnoughSpace", kGood, std::nullopt, kSpace(2'000'000'000)},
+        Row{"FreeSpaceAndLengthUnknown", kGood, std::nullopt, nullptr, Twist::unknownSizes, ""},
+        Row{"SecondInstallWins", kGood, std::nullopt, nullptr, Twist::installedTwice},
+        Row{"OneByteShort", kGood, Kind::diskSpaceLow, kSpace(1'999'999'999), Twist::settledBeforeReturn},
+        Row{"RedirectToPlainHttpElsewhere", kGood, Kind::networkError, nullptr, Twist::redirected},
+        Row{"ConnectionRefused", kGood, Kind::networkError,
+            [](Settings& s) { s.downloadURL = "http://127.0.0.1:1/w.tar.xz"; }},
+        // A body is bounded by the free space but 256 MiB (268435456 bytes), announced or not.
+        Row{"AnnouncedBeyondFreeSpace", kGood, Kind::networkError, nullptr, Twist::none, "1000000000000"},
+        Row{"UnannouncedBodyBeyondFreeSpace", kGood, Kind::networkError,
+            [](Settings& s) {  // the second look at the free space is the session's
+                s.freeSpace = [calls = std::make_shared<int>(0)](const std::string&) {
+                    return std::optional<uint64_t>((*calls)++ ? 268'535'456 : 2'000'000'000);
+                };
+            },
+            Twist::none, ""},
+        Row{"ChunkedPastItsAnnouncedLength", kGood, Kind::networkError, nullptr, Twist::none, "1000", true},
+        Row{"DigestMismatch", kGood, Kind::checksumMismatch,
+            [](Settings& s) { s.expectedSHA256 = platform::Sha256::hex("other"); }},
+        Row{"DownloadCannotBeSaved", kGood, Kind::networkError,
+            [](Settings& s) { s.archiveName = "missing dir/wine.tar.xz"; }},
+        Row{"NotAnArchive", nullptr, Kind::extractionFailed},
+        Row{"TarCannotStart", kGood, Kind::extractionFailed, [](Settings& s) { s.tarPath = "/nonexistent/tar"; }},
+        Row{"NoWineBinary", "", Kind::extractionFailed},
+        Row{"RuntimeCannotBeReplaced", kGood, Kind::extractionFailed, nullptr, Twist::runtimePinned},
+        Row{"VersionMismatch", "wine-11.3", Kind::versionMismatch}),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -29,6 +30,7 @@ public:
         // The Content-Length sent with the file: its size when null, none (a body that ends when
         // the connection closes) when empty, else this text, whatever the body's real size.
         const char* announce = nullptr;
+        bool chunked = false;  // send the file in chunks of 64 KiB (Transfer-Encoding: chunked)
     };
 
     explicit HttpTestServer(Options options) : options_(std::move(options)) {
@@ -87,13 +89,28 @@ private:
             const auto* length = options_.announce;
             head = "HTTP/1.1 200 OK";
             if (!length || *length) head += "\r\nContent-Length: " + (length ? length : std::to_string(st.st_size));
+            if (options_.chunked) head += "\r\nTransfer-Encoding: chunked";
         }
         head += "\r\nConnection: close\r\n\r\n";
         if (::send(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) || !file) return;
+        if (options_.chunked) return sendChunked(fd);
         for (off_t offset = 0; offset < st.st_size;)
             if (const auto n = ::sendfile(fd, fileFd_, &offset, st.st_size - offset);
                 n == 0 || (n < 0 && errno != EINTR))
                 return;  // the client went away
+    }
+
+    void sendChunked(int fd) {
+        char block[65536];
+        for (off_t offset = 0;;) {
+            const ssize_t n = ::pread(fileFd_, block, sizeof block, offset);
+            if (n < 0) return;
+            char line[32];
+            const int len = std::snprintf(line, sizeof line, "%zx\r\n", static_cast<size_t>(n));
+            const std::string chunk = std::string(line, static_cast<size_t>(len)) + std::string(block, n) + "\r\n";
+            if (::send(fd, chunk.data(), chunk.size(), 0) != static_cast<ssize_t>(chunk.size()) || n == 0) return;
+            offset += n;
+        }
     }
 
     Options options_;

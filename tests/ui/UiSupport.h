@@ -42,19 +42,6 @@ struct Launcher {
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// Every text the status label shows, in order: the filter looks before each
-// event, so a screen's text is seen before the next screen replaces it.
-struct StatusRecorder : QObject {
-    explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent*) override {
-        const std::string text = d.statusLabel ? d.statusLabel->text().toStdString() : "";
-        if (d.statusLabel && (texts.empty() || texts.back() != text)) texts.push_back(text);
-        return false;
-    }
-    AppDelegate& d;
-    std::vector<std::string> texts;
-};
-
 // Object names of the window's visible controls, in stacking order.
 inline std::vector<std::string> visibleControls(const AppDelegate& d) {
     std::vector<std::string> names;
@@ -63,6 +50,31 @@ inline std::vector<std::string> visibleControls(const AppDelegate& d) {
     }
     return names;
 }
+
+// Every text the status label shows, in order, and every screen as its text
+// and visible controls once the window is up. The filter looks before each
+// event, so a screen is seen before the next one replaces it; screens are
+// taken only between posted blocks (a screen's own hiding and showing happens
+// inside one), and sample() takes the last one.
+struct StatusRecorder : QObject {
+    explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (!d.statusLabel) return false;
+        const std::string text = d.statusLabel->text().toStdString();
+        if (texts.empty() || texts.back() != text) texts.push_back(text);
+        if (event->type() == QEvent::MetaCall) sample();
+        return false;
+    }
+    void sample() {
+        if (!d.window || !d.window->isVisible()) return;  // still being built: nothing on screen yet
+        std::string screen = d.statusLabel->text().toStdString() + " |";
+        for (const auto& name : visibleControls(d)) screen += " " + name;
+        if (screens.empty() || screens.back() != screen) screens.push_back(screen);
+    }
+    AppDelegate& d;
+    std::vector<std::string> texts;
+    std::vector<std::string> screens;
+};
 
 // Whether `expected` occurs in `seen` in order; an entry ending in "*" matches by prefix.
 inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std::string>& expected) {

@@ -23,7 +23,13 @@ struct RecordingServices : PrefixRepair::Services {
     }
     bool restoreBackup(const std::string& path) override { return ok('R', "restore:" + path); }
     void deleteBackup(const std::string& path) override { calls += "delete:" + path + " "; }
+    bool prefix = false;
+    std::vector<std::string> found;
+    bool prefixExists() override { return prefix; }
+    std::vector<std::string> backups() override { return found; }
 };
+
+const std::string kRestored = "Repair was not successful.\nYour previous installation has been restored.";
 
 TEST(PrefixRepairTest, OutcomesByWhatFailed) {
     using R = PrefixRepair::Result;
@@ -32,10 +38,8 @@ TEST(PrefixRepairTest, OutcomesByWhatFailed) {
         // fails, result, calls after kill and backup, screens after the first
         {"", R::rebuilt, "create deploy delete:" + b + " ", "create deploy step1"},
         {"B", R::rebuilt, "create deploy ", "create deploy step1"},
-        {"C", R::restored, "create restore:" + b + " ",
-         "create Repair was not successful.\nYour previous installation has been restored."},
-        {"D", R::restored, "create deploy restore:" + b + " ",
-         "create deploy Repair was not successful.\nYour previous installation has been restored."},
+        {"C", R::restored, "create restore:" + b + " ", "create " + kRestored},
+        {"D", R::restored, "create deploy restore:" + b + " ", "create deploy " + kRestored},
         // The backup is then the user's only copy: named, kept, and never called restored.
         {"CR", R::restoreFailed, "create restore:" + b + " ",
          "create Repair was not successful.\nYour previous installation could not be restored."},
@@ -56,6 +60,42 @@ TEST(PrefixRepairTest, OutcomesByWhatFailed) {
         EXPECT_EQ(logged, result == R::restoreFailed
                               ? "ERROR Could not restore the previous installation; it is kept at " + b
                               : "");
+    }
+}
+
+// A repair cut short leaves its backup beside the prefix; the next start
+// puts the newest back only when no working prefix is there, and never
+// deletes one.
+TEST(PrefixRepairTest, RecoveryAtStartPutsBackWhatAnInterruptedRepairMovedAside) {
+    const std::string older = "/prefix.backup.1600000000", newer = "/prefix.backup.1700000000";
+    const std::tuple<const char*, bool, std::vector<std::string>, std::string, std::string> cases[] = {
+        // name, prefix present, backups (oldest first), calls, log
+        {"nothing left", false, {}, "", ""},
+        {"rebuild cut short",
+         false,
+         {older, newer},
+         "restore:" + newer + " ",
+         "INFO Restoring the installation an interrupted repair moved aside: " + newer +
+             "|WARN An earlier installation is kept beside the prefix: " + older + "|"},
+        {"working prefix", true, {newer}, "", "WARN An earlier installation is kept beside the prefix: " + newer + "|"},
+        {"restore fails",
+         false,
+         {newer},
+         "restore:" + newer + " ",
+         "INFO Restoring the installation an interrupted repair moved aside: " + newer +
+             "|ERROR Could not restore the previous installation; it is kept at " + newer + "|"},
+    };
+    for (const auto& [name, prefix, found, calls, log] : cases) {
+        SCOPED_TRACE(name);
+        RecordingServices services;
+        services.prefix = prefix, services.found = found;
+        services.fails = std::string(name) == "restore fails" ? "R" : "";
+        std::string logged;
+        PrefixRepair::Hooks hooks;
+        hooks.log = [&](const std::string& level, const std::string& m) { logged += level + " " + m + "|"; };
+        PrefixRepair::recoverInterrupted(services, hooks);
+        EXPECT_EQ(services.calls, calls);
+        EXPECT_EQ(logged, log);
     }
 }
 

@@ -20,6 +20,7 @@ struct Harness : SetupPipeline::Services {
     std::function<void()> heldDownload;
     std::vector<std::string> journal;
     platform::ManualQueue main;
+    LauncherActivity activity;
     std::unique_ptr<SetupPipeline> pipeline;
 
     Check checkMacOSVersion() override { return call("os"), os; }
@@ -60,8 +61,10 @@ struct Harness : SetupPipeline::Services {
         hooks.setupFinished = [this](bool wine, std::optional<bool> ready) {
             note("finished " + std::to_string(wine) + (ready ? std::to_string(*ready) : "-"));
         };
-        pipeline = std::make_unique<SetupPipeline>(
-            *this, hooks, [this](std::function<void()> body) { holdBodies ? heldBodies.push_back(body) : body(); });
+        hooks.recoverInterruptedRepair = [this] { note("recover"); };
+        pipeline = std::make_unique<SetupPipeline>(*this, activity, hooks, [this](std::function<void()> body) {
+            holdBodies ? heldBodies.push_back(body) : body();
+        });
     }
     ~Harness() override { platform::MainQueue::setPoster({}); }
     void run() {
@@ -153,6 +156,16 @@ TEST(SetupPipelineTest, ARequestWhileARunIsUnderWayIsIgnoredAndLogged) {
     h.main.drain();
     EXPECT_EQ(h.journal.back(), "screen step1");
     EXPECT_FALSE(h.pipeline->isRunning());
+    // Only the first body of the process looks for an interrupted repair, first thing.
+    const auto first = [&](const std::string& line) { return std::find(h.journal.begin(), h.journal.end(), line); };
+    EXPECT_LT(first("recover"), first("INFO --- Validation started ---"));
+    EXPECT_EQ(h.count("recover"), 1);
+
+    // Nor does setup start beside another activity that writes into the prefix.
+    ASSERT_TRUE(h.activity.tryEnter(LauncherActivity::Kind::repairing));
+    h.run();
+    EXPECT_EQ(h.journal.back(), "INFO Repair already in progress, request ignored");
+    EXPECT_EQ(h.activity.current(), LauncherActivity::Kind::repairing);
 }
 
 // What the user reads for each download failure and while the runtime comes; a NaN or

@@ -91,8 +91,14 @@ TEST(SteamSessionRulesTest, AFailedStartKeepsTheFieldsACloseAndTheSetupOutcomeRe
     EXPECT_EQ(refused.actions, Actions{act(Effect::showError, "Failed to launch Steam.")});
     EXPECT_EQ(launchAttempted(failedRun, true, t0 + 1s).fields, at(kLaunching, 1));
     const Step close = closeRequested(failedRun);
-    EXPECT_EQ(close.fields, at(kReady, kNoStart, 1));
+    Fields closing = at(kReady, kNoStart, 1);
+    closing.isClosing = true;
+    EXPECT_EQ(close.fields, closing);
     EXPECT_EQ(close.actions, (Actions{act(Effect::logInfo, "User clicked Close Steam"), act(Effect::killForClose)}));
+    // The killed Steam's exit notice only logs; the ready screen waits for the close's end.
+    EXPECT_EQ(steamExited(closing, true).actions, Actions{act(Effect::logInfo, "Steam closed")});
+    EXPECT_EQ(closeFinished(closing).fields, at(kReady, kNoStart, 1));
+    EXPECT_FALSE(relaunchDue(closeRequested(restartBegins(failedRun).fields).fields)) << "a close calls a relaunch off";
     EXPECT_EQ(restartRelaunched(restartBegins(failedRun).fields, false, t0).fields, failedRun);
     // A launch found under way at the end of setup is timed from now, with fresh counts.
     EXPECT_EQ(setupFinished(failedRun, true, false, t0 + 1s).fields, at(kLaunching, 1));

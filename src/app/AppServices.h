@@ -3,19 +3,19 @@
 #include <optional>
 #include <string>
 
-#include "controller/PrefixRepair.h"
-#include "controller/SetupPipeline.h"
+#include "controller/ControllerServices.h"
 
 class AppDelegate;
 
-// The controller's services as the setup pipeline and the repair see them:
-// the prefix manager, the runtime downloader, the validator's checks and the
-// process probes. Every call blocks on its service and runs on the calling
-// work item's thread, except installWine, which the pipeline calls on the
-// main thread. The controller owns this object and outlives its work items.
-class AppSetupServices : public SetupPipeline::Services, public PrefixRepair::Services {
+// The controller's services, over AppDelegate's: the prefix manager, the
+// runtime downloader, the validator's checks, the process probes, the
+// agreement state and the screens. The blocking calls run on the calling work
+// item's thread, except installWine, which the pipeline calls on the main
+// thread; the session's calls come on the main thread. The controller owns
+// this object and outlives its work items.
+class AppServices : public ControllerServices {
 public:
-    explicit AppSetupServices(AppDelegate& app) : app_(app) {}
+    explicit AppServices(AppDelegate& app) : app_(app) {}
 
     SetupPipeline::Check checkMacOSVersion() override;
     SetupPipeline::Check checkSupportedCPU() override;
@@ -38,6 +38,16 @@ public:
     std::optional<std::string> backupPrefix() override;
     bool restoreBackup(const std::string& backupPath) override;
     void deleteBackup(const std::string& backupPath) override;
+    std::vector<std::string> backups() override;
+
+    bool eulaAccepted() override;
+    void showSteamReady() override;
+    void showSteamLaunching() override;
+    void showSteamRunning() override;
+    void showSteamLaunchFailed() override;
+    void showStep1() override;
+    void showLoading(const std::string& status) override;
+    void showError(const std::string& message) override;
 
     // Free space the pipeline asks for before it writes into the prefix.
     static constexpr int64_t kMinimumFreeGB = 2;

@@ -1,0 +1,38 @@
+#include "controller/LauncherActivity.h"
+
+#include "platform/MainQueue.h"
+
+LauncherActivity::LauncherActivity() : self_(std::make_shared<LauncherActivity*>(this)) {}
+
+bool LauncherActivity::tryEnter(Kind kind) {
+    if (busy()) return false;
+    current_ = kind;
+    ++generation_;
+    return true;
+}
+
+void LauncherActivity::leave(Kind kind) {
+    if (current_ == kind) current_ = Kind::session;
+}
+
+std::function<void()> LauncherActivity::deferredLeave(Kind kind) const {
+    return [weak = std::weak_ptr<LauncherActivity*>(self_), kind] {
+        platform::MainQueue::post([weak, kind] {
+            if (auto self = weak.lock()) (*self)->leave(kind);
+        });
+    };
+}
+
+std::string LauncherActivity::ignoredLine(Kind running) {
+    switch (running) {
+    case Kind::settingUp:
+        return "Setup already in progress, request ignored";
+    case Kind::installingSteam:
+        return "Steam installation already in progress, request ignored";
+    case Kind::repairing:
+        return "Repair already in progress, request ignored";
+    case Kind::session:
+        break;
+    }
+    return {};
+}
