@@ -22,7 +22,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kReady = "Launch Quillmoor from\nyour Steam Library.";
-const std::string kStep1 = "Step 1: Install Steam\nDownload Steam for Windows (.exe),\nthen drag the installer below.";
 const std::string kRestored = "Repair was not successful.\nYour previous installation has been restored.";
 
 // A return start: agreement given, prefix built and equipped, Steam installed.
@@ -49,8 +48,8 @@ struct Installed {
     const std::string steamExe = Constants::prefixPath() + Constants::steamExeUnix;
 };
 
-void pumpFor(std::chrono::milliseconds span) {
-    uitest::pumpUntil([] { return false; }, std::chrono::duration_cast<std::chrono::seconds>(span));
+void pumpFor(std::chrono::seconds span) {
+    uitest::pumpUntil([] { return false; }, span);
 }
 
 // Answers the repair's question with "Repair" once it is up.

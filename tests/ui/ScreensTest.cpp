@@ -108,7 +108,6 @@ QString describe(QWidget& w, const QImage& shot, qreal dpr, const QColor& backgr
     } else if (auto* drop = qobject_cast<DropView*>(&w)) {
         fields << looks(drop->textFont(), drop->textColor(), drop->displayedText());
         if (shown) fields << "border " + colour(pixel({g.left() + 1, g.center().y()})) << inkPlacement(shot, g, dpr);
-        fields << keyboard(w);
     } else if (auto* box = qobject_cast<QCheckBox*>(&w)) {
         fields << looks(box->font(), box->palette().color(QPalette::WindowText), box->text())
                << (box->isChecked() ? "on" : "off");
@@ -119,14 +118,13 @@ QString describe(QWidget& w, const QImage& shot, qreal dpr, const QColor& backgr
             const QColor outline = pixel({g.left() + indicator.left(), g.top() + indicator.center().y()});
             fields << "box outline " + colour(outline) + " (" + contrast(outline, background) + ")";
         }
-        fields << keyboard(w);
     } else if (auto* button = qobject_cast<QPushButton*>(&w)) {
         fields << looks(button->font(), button->palette().color(QPalette::ButtonText), button->text());
         if (button->isFlat()) fields << "flat";
-        fields << keyboard(w);
     } else {
         fields << w.metaObject()->className();
     }
+    if (qobject_cast<QAbstractButton*>(&w) || qobject_cast<DropView*>(&w)) fields << keyboard(w);
     return fields.join("  ") + "\n";
 }
 
@@ -141,9 +139,8 @@ std::string screenDump(QWidget& window) {
     const qreal dpr = shot.devicePixelRatio();
     QString dump = QString::asprintf("window            %d x %d  title ", window.width(), window.height()) +
                    quoted(window.windowTitle()) + "  background " + colour(background) + "\n";
-    for (QWidget* w : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (QWidget* w : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         dump += describe(*w, shot, dpr, background);
-    }
     return dump.toStdString();
 }
 
