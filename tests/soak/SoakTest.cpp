@@ -103,6 +103,32 @@ void soak(int warmUp, int times, size_t lines, const std::function<void(int)>& o
     expectWholeLogLines(lines * (warmUp + times));
 }
 
+// The pipeline's services over the real prefix manager and validator, with
+// the fake Wine runtime. This machine is no Mac, so the OS and CPU checks
+// answer as one would; the disk check answers yes.
+struct RealServices : SetupPipeline::Services {
+    PrefixManager prefix;
+    SetupPipeline::Check checkMacOSVersion() override { return {true, "14.5"}; }
+    SetupPipeline::Check checkSupportedCPU() override { return {true, "arm64"}; }
+    std::optional<std::string> validateBundledDLLs() override { return RuntimeValidator::validateBundledDLLs(); }
+    bool wineInstalled() override { return prefix.wineExists(); }
+    SetupPipeline::Check checkWineVersion() override {
+        const auto check = prefix.checkWineVersion();
+        return {check.valid, check.version};
+    }
+    bool prefixExists() override { return prefix.prefixExists(); }
+    bool enoughDiskSpace() override { return true; }
+    bool createPrefix(const SetupPipeline::StatusCallback& status) override { return prefix.createPrefix(status); }
+    bool mesaDLLsDeployed() override { return prefix.mesaDLLsDeployed(); }
+    bool deployMesaDLLs(const SetupPipeline::StatusCallback& status) override { return prefix.deployMesaDLLs(status); }
+    bool steamInstalled() override { return prefix.steamInstalled(); }
+    bool isWineRunning() override { return false; }
+    bool isSteamReady() override { return false; }
+    void installWine(std::function<void(double)>, std::function<void(const DownloadResult&)> completion) override {
+        completion(DownloadError::networkError("no download in the soak"));
+    }
+};
+
 }  // namespace
 
 // Start, ready and stop against the fake Steam client: the button starts it, a
@@ -151,36 +177,6 @@ TEST(SoakTest, SteamStartReadyStopCyclesLeaveNothingBehind) {
     EXPECT_EQ(launcher.launchGeneration(), kWarmUp + kCycles);
     platform::MainQueue::setPoster({});
 }
-
-namespace {
-
-// The pipeline's services over the real prefix manager and validator, with
-// the fake Wine runtime. This machine is no Mac, so the OS and CPU checks
-// answer as one would; the disk check answers yes.
-struct RealServices : SetupPipeline::Services {
-    PrefixManager prefix;
-    SetupPipeline::Check checkMacOSVersion() override { return {true, "14.5"}; }
-    SetupPipeline::Check checkSupportedCPU() override { return {true, "arm64"}; }
-    std::optional<std::string> validateBundledDLLs() override { return RuntimeValidator::validateBundledDLLs(); }
-    bool wineInstalled() override { return prefix.wineExists(); }
-    SetupPipeline::Check checkWineVersion() override {
-        const auto check = prefix.checkWineVersion();
-        return {check.valid, check.version};
-    }
-    bool prefixExists() override { return prefix.prefixExists(); }
-    bool enoughDiskSpace() override { return true; }
-    bool createPrefix(const SetupPipeline::StatusCallback& status) override { return prefix.createPrefix(status); }
-    bool mesaDLLsDeployed() override { return prefix.mesaDLLsDeployed(); }
-    bool deployMesaDLLs(const SetupPipeline::StatusCallback& status) override { return prefix.deployMesaDLLs(status); }
-    bool steamInstalled() override { return prefix.steamInstalled(); }
-    bool isWineRunning() override { return false; }
-    bool isSteamReady() override { return false; }
-    void installWine(std::function<void(double)>, std::function<void(const DownloadResult&)> completion) override {
-        completion(DownloadError::networkError("no download in the soak"));
-    }
-};
-
-}  // namespace
 
 // Whole pipeline runs, each into a fresh prefix: version check, wineboot, the
 // graphics DLLs and their registry overrides, all through real child processes
