@@ -5,8 +5,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -60,6 +63,47 @@ inline std::string fileDigest(const std::string& path) {
         digest.update(chunk.data(), static_cast<size_t>(in.gcount()));
     }
     return digest.finalizeHex();
+}
+
+inline double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+inline std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+inline std::string format(const char* pattern, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+// One row of bench/run's table, tab-separated after "ROW" and the row's place
+// in the table; everything else a benchmark prints is detail for its log.
+struct Row {
+    int order;
+    std::string figure, ours, anchor, ratio, target;
+    bool pass;
+};
+
+inline void printRow(const Row& r) {
+    std::printf("ROW\t%02d\t%s\t%s\t%s\t%s\t%s\t%s\n", r.order, r.figure.c_str(), r.ours.c_str(), r.anchor.c_str(),
+                r.ratio.c_str(), r.target.c_str(), r.pass ? "PASS" : "MISS");
+    std::fflush(stdout);
+}
+
+// How long the calling thread has been runnable but waiting for a CPU, in
+// milliseconds (the kernel's run-queue delay). Subtracted from a stall, it
+// leaves what the thread itself was busy with or blocked on, not the time a
+// loaded machine kept it from running.
+inline double runQueueWaitMs() {
+    std::ifstream schedstat("/proc/thread-self/schedstat");
+    unsigned long long running = 0, waiting = 0;
+    schedstat >> running >> waiting;
+    return static_cast<double>(waiting) / 1e6;
 }
 
 // Peak resident set size so far, in bytes (VmHWM).

@@ -1,7 +1,7 @@
-// Prefix service costs, each as a ratio to an anchor measured in the same run:
+// Prefix service costs against anchors measured in the same run:
 //   prefixSizeBytes on 100,000 files   vs  du -s -b of the same tree
-//   runWine("--version")               vs  the same fake wine started directly
-//   runWine with a 50 MB setup log     vs  the same direct start
+//   runWine("--version")               vs  the same fake wine started directly,
+//                                          with a fresh and with a 50 MB setup log
 // The fake Wine runtime of the tests stands in for Wine.
 #include <algorithm>
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "logging/Logger.h"
 #include "platform/Subprocess.h"
 #include "support/FakeWine.h"
@@ -23,19 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Median wall time of `runs` calls, in seconds; `before` runs untimed first.
-double median(int runs, const std::function<void()>& body, const std::function<void()>& before = {}) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        if (before) before();
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
 void makeTree(const std::string& root, int dirs, int filesPerDir) {
     const std::string content(100, 'p');
     for (int d = 0; d < dirs; ++d) {
@@ -45,11 +33,6 @@ void makeTree(const std::string& root, int dirs, int filesPerDir) {
     }
 }
 
-void report(const char* what, double seconds, const char* anchor, double anchorSeconds) {
-    std::printf("%-44s %9.3f ms   %5.2fx %s (%.3f ms)\n", what, seconds * 1e3, seconds / anchorSeconds, anchor,
-                anchorSeconds * 1e3);
-}
-
 }  // namespace
 
 int main() {
@@ -57,42 +40,62 @@ int main() {
     testsupport::FakeWine wine;
     Logger::shared();
 
-    // prefixSizeBytes against du on 100,000 files.
+    // prefixSizeBytes against du on 100,000 files, interleaved.
     const std::string prefix = home.root() + "/size prefix";
     makeTree(prefix, 100, 1000);
     PrefixManager sized(prefix);
     const platform::SubprocessSpec du{"/usr/bin/du", {"-s", "-b", prefix}, {}, platform::OutputMode::Pipe};
     int64_t bytes = 0;
     (void)sized.prefixSizeBytes();  // warm the inode cache for both
-    const double duTime = median(7, [&] { (void)platform::Subprocess::run(du); });
-    const double sizeTime = median(7, [&] { bytes = sized.prefixSizeBytes(); });
+    std::vector<double> duTimes, sizeTimes;
+    for (int i = 0; i < 7; ++i) {
+        duTimes.push_back(benchutil::secondsOf([&] { (void)platform::Subprocess::run(du); }));
+        sizeTimes.push_back(benchutil::secondsOf([&] { bytes = sized.prefixSizeBytes(); }));
+    }
     std::printf("tree: 100,000 files, %lld bytes\n", static_cast<long long>(bytes));
-    report("prefixSizeBytes (100,000 files)", sizeTime, "du -s -b", duTime);
+    const double duTime = benchutil::median(duTimes), sizeTime = benchutil::median(sizeTimes);
+    benchutil::printRow({10, "prefixSizeBytes over 100,000 files (time)", benchutil::format("%.0f ms", sizeTime * 1e3),
+                         benchutil::format("du -s -b %.0f ms", duTime * 1e3),
+                         benchutil::format("%.2fx", sizeTime / duTime), "<= 1.20x", sizeTime / duTime <= 1.2});
 
-    // runWine overhead against starting the same program directly.
+    // runWine against starting the same program directly, interleaved: with
+    // the setup log removed before each call, with a 50 MB log that the calls
+    // append to, and with a 50 MB log new to the launcher at every call.
     PrefixManager manager;
     const platform::SubprocessSpec direct{Constants::wineBin(),
                                           {"--version"},
                                           Constants::buildSafeEnvironment(Constants::prefixPath()),
                                           platform::OutputMode::Pipe};
     const std::string log = PrefixManager::setupLogPath();
-    const double directTime = median(41, [&] { (void)platform::Subprocess::run(direct); });
-    const double runWineTime = median(
-        41, [&] { (void)manager.runWine({"--version"}); }, [&] { fs::remove(log); });
-    report("runWine --version (fresh setup log)", runWineTime, "direct start", directTime);
-
-    // The same with a 50 MB setup log. Rewritten before each run, the log is new to the launcher
-    // every time (its first command after a start); written once, later commands only append.
     const std::string fifty(50u << 20, 'L');
-    const double bigLogTime = median(
-        15, [&] { (void)manager.runWine({"--version"}); }, [&] { std::ofstream(log, std::ios::trunc) << fifty; });
-    report("runWine --version (50 MB log, first command)", bigLogTime, "direct start", directTime);
-    std::ofstream(log, std::ios::trunc) << fifty;
-    (void)manager.runWine({"--version"});
-    const double laterTime = median(41, [&] { (void)manager.runWine({"--version"}); });
-    report("runWine --version (50 MB log, later commands)", laterTime, "direct start", directTime);
-    std::printf("setup-log append cost at 50 MB: %.1f ms the first command, %.1f ms each later one\n",
-                (bigLogTime - runWineTime) * 1e3, (laterTime - runWineTime) * 1e3);
+    const auto writeFifty = [&] { std::ofstream(log, std::ios::trunc) << fifty; };
+    struct Case {
+        int order;
+        const char* figure;
+        int calls;
+        std::function<void()> before, beforeEach;
+    } cases[] = {
+        {11, "runWine of a no-op fixture, fresh setup log (overhead per call)", 25, [] {}, [&] { fs::remove(log); }},
+        // Written once, so every timed command only appends.
+        {12, "runWine of a no-op fixture, 50 MB setup log (overhead per call)", 25,
+         [&] { writeFifty(), (void)manager.runWine({"--version"}); }, [] {}},
+        // Rewritten before each call, so each is the first command to meet this log.
+        {14, "runWine, 50 MB setup log, first command of a launcher run (once per run)", 9, [] {}, writeFifty},
+    };
+    for (const auto& c : cases) {
+        c.before();
+        std::vector<double> directTimes, runWineTimes;
+        for (int i = 0; i < c.calls; ++i) {
+            directTimes.push_back(benchutil::secondsOf([&] { (void)platform::Subprocess::run(direct); }));
+            c.beforeEach();
+            runWineTimes.push_back(benchutil::secondsOf([&] { (void)manager.runWine({"--version"}); }));
+        }
+        const double directMs = benchutil::median(directTimes) * 1e3, oursMs = benchutil::median(runWineTimes) * 1e3;
+        benchutil::printRow({c.order, c.figure, benchutil::format("%.2f ms (%+.2f ms)", oursMs, oursMs - directMs),
+                             benchutil::format("direct start %.2f ms", directMs),
+                             benchutil::format("%.2fx", oursMs / directMs), "overhead <= 2 ms",
+                             oursMs - directMs <= 2});
+    }
     fs::remove_all(prefix);
     return 0;
 }

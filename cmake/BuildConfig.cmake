@@ -24,4 +24,12 @@ if(NOT _len EQUAL 64)
 endif()
 
 set(FERROWICK_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
-configure_file("${CMAKE_SOURCE_DIR}/cmake/BuildConfig.h.in" "${FERROWICK_GENERATED_DIR}/BuildConfig.h" @ONLY)
+# dev on a machine with Debian's Wine: the build packs a demo runtime over it
+# (demo/) and writes this header with that archive's digest instead.
+set(FERROWICK_DEMO OFF)
+if(FERROWICK_PROFILE STREQUAL "dev" AND EXISTS /usr/lib/wine/wine64 AND EXISTS /usr/lib/wine/wineserver
+   AND EXISTS /usr/bin/tar)
+  set(FERROWICK_DEMO ON)
+else()
+  configure_file("${CMAKE_SOURCE_DIR}/cmake/BuildConfig.h.in" "${FERROWICK_GENERATED_DIR}/BuildConfig.h" @ONLY)
+endif()

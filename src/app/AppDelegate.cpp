@@ -21,6 +21,11 @@ AppDelegate::AppDelegate()
 
 AppDelegate::~AppDelegate() = default;
 
+void AppDelegate::replaceSteamSession(SteamSessionMonitor::Options options) {
+    options.activity = &activity_;
+    steamSession_ = std::make_unique<SteamSessionMonitor>(processLauncher, *services_, std::move(options));
+}
+
 void AppDelegate::installAsApplicationDelegate() {
     QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);

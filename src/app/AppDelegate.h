@@ -121,6 +121,9 @@ public:
     // through setupFinished().
     [[nodiscard]] SteamSessionMonitor& steamSession() { return *steamSession_; }
     [[nodiscard]] const LauncherActivity& activity() const { return activity_; }
+    // Starts the session afresh with other options (tests run its clock faster);
+    // it keeps reporting to the controller's activity.
+    void replaceSteamSession(SteamSessionMonitor::Options options);
     void onDownloadSteam();
     void handleDroppedInstaller(const std::string& path);
     void onRepair();

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace WineText {
 
@@ -55,6 +57,13 @@ bool isValidUtf8(std::string_view s) {
         const auto b0 = static_cast<unsigned char>(s[i]);
         if (b0 < 0x80) {
             ++i;
+            // ASCII, nearly all of a Wine log, goes eight bytes at a time.
+            uint64_t word = 0;
+            while (i + sizeof word <= s.size()) {
+                std::memcpy(&word, s.data() + i, sizeof word);
+                if ((word & 0x8080808080808080ull) != 0) break;
+                i += sizeof word;
+            }
             continue;
         }
         size_t len;

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include "logging/Logger.h"
+#include "support/GoldenLog.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
 
@@ -12,12 +12,9 @@ namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;
 
-// The log without the "[HH:mm:ss.SSS] " stamp that starts each line.
+// The log with each line's time stamp checked and masked.
 static std::string logText() {
-    std::istringstream in(readFile(Logger::logPath()));
-    std::string out;
-    for (std::string l; std::getline(in, l);) out += (l[0] == '[' ? l.substr(15) : l) + "\n";
-    return out;
+    return testsupport::normaliseLog(readFile(Logger::logPath()), "", true);
 }
 
 TEST(LoggerFileTest, StartEmptiesTheLogWhichTakesWholeLinesFromManyThreadsUntilDeleted) {
@@ -36,14 +33,19 @@ TEST(LoggerFileTest, StartEmptiesTheLogWhichTakesWholeLinesFromManyThreadsUntilD
     int t = -1, i = -1;
     for (std::string l; std::getline(in, l);) {
         char more;
-        ASSERT_EQ(std::sscanf(l.c_str(), "[INFO] %d line %d%c", &t, &i, &more), 2) << l;
+        ASSERT_EQ(std::sscanf(l.c_str(), "[HH:mm:ss.SSS] [INFO] %d line %d%c", &t, &i, &more), 2) << l;
         ASSERT_EQ(i, next.at(t)++) << "lines of one thread out of order";
     }
     EXPECT_EQ(next, std::vector<int>(kThreads, kLines)) << "every line once, and nothing of the previous run";
     writeFile(Logger::logPath(), "");
     Logger::shared().warn("two\nthree");
     Logger::shared().log("x", "Odd Level");
-    EXPECT_EQ(logText(), "[WARN] two\nthree\n[Odd Level] x\n");
+    EXPECT_EQ(logText(), "[HH:mm:ss.SSS] [WARN] two\nthree\n[HH:mm:ss.SSS] [Odd Level] x\n");
+    EXPECT_EQ(Logger::formatLine(7, 5, 3, 9, "PERF", "x"), "[07:05:03.009] [PERF] x\n");
+    // Memory in units of 2^30 bytes: 17 GiB less one byte is 16.
+    EXPECT_EQ(Logger::systemReportLines({14, 5, 1}, 8, 18'253'611'007, "/s", "/p", "/w"),
+              (std::vector<std::string>{"macOS 14.5.1", "CPU cores: 8", "RAM: 16 GB", "Support dir: /s", "Prefix: /p",
+                                        "Wine: /w"}));
     fs::remove(Logger::logPath());
     Logger::shared().info("dropped");
     EXPECT_FALSE(fs::exists(Logger::logPath()));
@@ -61,9 +63,11 @@ TEST(LoggerFileTest, PrefixReportGivesSizesAndWarnsForEveryMissingDll) {
     fs::create_directories(windows + "system32/libgallium_wgl.dll");  // a directory counts as present, size 0
     writeFile(Logger::logPath(), "");
     Logger::shared().logPrefixState();
-    EXPECT_EQ(logText(),
-              "[INFO] Prefix exists: true\n[INFO] Steam exists: false\n"
-              "[INFO]   system32/opengl32.dll: 5 bytes\n[INFO]   system32/libgallium_wgl.dll: 0 bytes\n"
-              "[INFO]   system32/libz-1.dll: 0 bytes\n[WARN]   syswow64/opengl32.dll: MISSING\n"
-              "[WARN]   syswow64/libgallium_wgl.dll: MISSING\n[WARN]   syswow64/libz-1.dll: MISSING\n");
+    std::string expected;
+    for (const char* line : {"[INFO] Prefix exists: true", "[INFO] Steam exists: false",
+                             "[INFO]   system32/opengl32.dll: 5 bytes", "[INFO]   system32/libgallium_wgl.dll: 0 bytes",
+                             "[INFO]   system32/libz-1.dll: 0 bytes", "[WARN]   syswow64/opengl32.dll: MISSING",
+                             "[WARN]   syswow64/libgallium_wgl.dll: MISSING", "[WARN]   syswow64/libz-1.dll: MISSING"})
+        expected += std::string("[HH:mm:ss.SSS] ") + line + "\n";
+    EXPECT_EQ(logText(), expected);
 }

@@ -88,3 +88,14 @@ TEST_F(PrefixManagerFilesTest, RestoreNeverLosesTheBackupOrAPrefixForNothing) {
     EXPECT_EQ(readFile(prefix + "/system.reg"), "good");
     EXPECT_FALSE(fs::exists(prefix + "/stuck"));
 }
+
+// The prefix may itself be a link to where it lives; links below it count as links.
+TEST_F(PrefixManagerFilesTest, SizeFollowsThePrefixLinkOnly) {
+    const std::string real = home.root() + "/real prefix", outside = home.root() + "/outside.bin";
+    writeFile(real + "/user.reg", "12345");
+    writeFile(outside, std::string(1000, 'x'));
+    fs::create_directories(fs::path(prefix).parent_path());
+    fs::create_directory_symlink(real, prefix);
+    fs::create_symlink(outside, real + "/link");
+    EXPECT_EQ(manager.prefixSizeBytes(), 5 + static_cast<int64_t>(outside.size()));
+}

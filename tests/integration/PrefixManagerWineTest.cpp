@@ -7,7 +7,9 @@
 #include <fstream>
 #include <thread>
 
+#include "logging/Logger.h"
 #include "support/FakeWine.h"
+#include "support/GoldenLog.h"
 #include "support/TestHome.h"
 #include "wine/PrefixManager.h"
 
@@ -127,7 +129,10 @@ TEST_F(PrefixManagerWineTest, CreatePrefixOutcomes) {
     const std::tuple<Control, bool, bool, bool> cases[] = {
         {{}, false, true, false},
         {{{"wineboot.create", "noreg"}}, false, false, false},
-        {{{"wineboot.exit", "1"}}, false, false, true},
+        {{{"wineboot.exit", "1"}, {"wineboot.output", std::string(300, 'a') + std::string(300, 'b')}},
+         false,
+         false,
+         true},
         {{}, true, false, true},
     };
     int n = 0;
@@ -141,6 +146,10 @@ TEST_F(PrefixManagerWineTest, CreatePrefixOutcomes) {
         if (reported) expected.push_back("Failed to create Wine prefix");
         EXPECT_EQ(status, expected) << n;
     }
+    // Wine's answer to a failed wineboot is logged to its first 500 characters.
+    const std::string log = readFile(Logger::logPath());
+    EXPECT_NE(log.find("] [ERROR] wineboot failed: " + std::string(300, 'a') + std::string(200, 'b') + "\n"),
+              std::string::npos);
 }
 
 TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnvironment) {
@@ -171,10 +180,31 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgumentInTheSafeEnv
         ASSERT_EQ(calls.size(), callsBefore + (exit != "-1"));
         if (exit == "-1") continue;
         EXPECT_EQ(calls.back().args, Lines{installer});
-        const auto& env = calls.back().env;  // the whole list of names: HostileInputTest
-        EXPECT_EQ(env.at("WINEPREFIX") + " " + env.at("WINEDEBUG"), prefix + " -all");
-        EXPECT_EQ(env.count("FERROWICK_UNLISTED"), 0u);
+        EXPECT_EQ(calls.back().env, testsupport::wineChildEnvironment(prefix));
+        const std::string log = testsupport::normaliseLog(readFile(Logger::logPath()), home.root(), true);
+        const std::string shown = "$ROOT" + installer.substr(home.root().size());
+        EXPECT_NE(log.find("[HH:mm:ss.SSS] [INFO] Running user-provided installer: " + shown +
+                           "\n[HH:mm:ss.SSS] [INFO] runWine: " + shown +
+                           "\n[HH:mm:ss.SSS] [INFO] Installer exited with code " + exit + "\n"),
+                  std::string::npos)
+            << log;
     }
     for (const fs::path& dir : {fs::current_path(), fs::path(home.tmp())}) EXPECT_FALSE(fs::exists(dir / "PWNED"));
     for (const char* v : {"WINEPREFIX", "WINEDEBUG", "FERROWICK_UNLISTED"}) ::unsetenv(v);
+}
+
+// The version is Wine's answer trimmed, and it must start with the required one.
+TEST_F(PrefixManagerWineTest, WineVersionCheck) {
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {" \twine-11.4 (Staging)\r\n", true, "wine-11.4 (Staging)"},
+        {"wine-11.4.1\n", true, "wine-11.4.1"},
+        {"wine-11.3 (Staging)\n", false, "wine-11.3 (Staging)"},
+        {"Wine wine-11.4\n", false, "Wine wine-11.4"},
+    };
+    for (const auto& [output, valid, version] : cases) {
+        wine.set("version.output", output);
+        const auto check = manager.checkWineVersion();
+        EXPECT_EQ(check.valid, valid) << output;
+        EXPECT_EQ(check.version, version);
+    }
 }

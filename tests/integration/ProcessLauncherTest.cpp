@@ -57,6 +57,9 @@ TEST_F(ProcessLauncherTest, RunsSteamInTheSafeEnvironmentOnceAtATimeAndOnlyWithA
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].args, std::vector<std::string>{"C:\\Program Files (x86)\\Steam\\steam.exe"});
     EXPECT_EQ(calls[0].env.at("WINEPREFIX"), home.home() + "/Library/Application Support/Ferrowick/prefix");
+    EXPECT_EQ(calls[0].env, testsupport::wineChildEnvironment(Constants::prefixPath()));
+    fs::permissions(Constants::wineBin(), fs::perms::owner_read);  // not even root may run it
+    EXPECT_FALSE(launch() || launcher.hasGameProcess() || launcher.hasLogHandle()) << "a failed start keeps nothing";
     fs::remove(Constants::wineBin());
     EXPECT_FALSE(launch() || launcher.hasGameProcess()) << "no runtime, no launch";
 }

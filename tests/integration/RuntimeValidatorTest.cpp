@@ -29,7 +29,7 @@ TEST(RuntimeValidatorTest, BundleCheckGivesTheFirstFault) {
     const auto bundled = [&](int i) { return home.bundle() + "/" + a[i].path; };
     for (const auto& [damage, fault] : std::vector<std::pair<std::function<void()>, std::optional<std::string>>>{
              {[] {}, std::nullopt},
-             {[&] { fs::remove(lock); }, RuntimeValidator::kManifestMissing},
+             {[&] { fs::remove(lock); }, "runtime.lock manifest missing from app bundle"},
              {[&] { fs::remove(bundled(5)); }, "Missing bundled DLL: " + a[5].path},
              {[&] { writeFile(bundled(2), "bad"), fs::remove(bundled(5)); },  // the first fault wins
               "Bundled DLL corrupted: " + a[2].path + "\nExpected: " + a[2].sha256 +

@@ -1,54 +1,96 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <thread>
 
 #include "controller/SteamSessionMonitor.h"
+#include "logging/Logger.h"
 #include "platform/MainQueue.h"
+#include "platform/Subprocess.h"
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
+#include "support/GoldenLog.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"
 #include "wine/Constants.h"
 
 using namespace std::chrono_literals;
 
-// The session against the fake Steam client that never brings up its web
-// helper: real probes and kills, and a clock moved past the hang timeout.
-TEST(SteamSessionMonitorTest, AHungLaunchIsRestartedOnceThenFailsAndTheButtonClosesIt) {
+namespace {
+
+// The session over the real launcher, probes and kills, Steam installed; `options` as the test sets them.
+struct Session {
+    explicit Session(std::function<void(SteamSessionMonitor::Options&)> adjust = {}) {
+        testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
+        queue.install();
+        if (adjust) adjust(options);
+        monitor = std::make_unique<SteamSessionMonitor>(launcher, host, options);
+        launcher.setOnExit([this](int32_t) { monitor->onSteamClosed(); });
+    }
+    ~Session() { platform::MainQueue::setPoster({}); }
+    bool settled() {
+        return queue.drainUntil([&] { return !monitor->isBusy(); }, 120s);
+    }
+
     testsupport::TestHome home;
     testsupport::FakeWine wine;
-    wine.set("steam.helper_delay", "never");
-    testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
     platform::ManualQueue queue;
-    queue.install();
     ProcessLauncher launcher;
     testsupport::RecordingSteamHost host;
-    SteamSessionRules::Clock::duration skipped{};
     SteamSessionMonitor::Options options;
-    options.now = [&] { return SteamSessionRules::Clock::now() + skipped; };
-    SteamSessionMonitor monitor{launcher, host, options};
-    launcher.setOnExit([&](int32_t) { monitor.onSteamClosed(); });
+    std::unique_ptr<SteamSessionMonitor> monitor;
+};
+
+}  // namespace
+
+// A Steam client that never brings up its web helper, and a clock moved past the hang timeout.
+TEST(SteamSessionMonitorTest, AHungLaunchIsRestartedOnceThenFailsAndTheButtonClosesIt) {
+    SteamSessionRules::Clock::duration skipped{};
+    Session s([&](auto& o) { o.now = [&] { return SteamSessionRules::Clock::now() + skipped; }; });
+    s.wine.set("steam.helper_delay", "never");
     auto tickOnceServerIsUp = [&] {
-        for (int i = 0; i < 1000 && !wine.serverAlive(); ++i) std::this_thread::sleep_for(20ms);
+        for (int i = 0; i < 1000 && !s.wine.serverAlive(); ++i) std::this_thread::sleep_for(20ms);
         skipped += 106s;
-        monitor.updateSteamStatus();
-        return queue.drainUntil([&] { return !monitor.isBusy(); }, 120s);
+        s.monitor->updateSteamStatus();
+        return s.settled();
     };
 
-    monitor.startSteam();
-    ASSERT_TRUE(tickOnceServerIsUp());  // stuck: kill, pause, relaunch
-    EXPECT_EQ(host.screens, (std::vector<std::string>{"launching", "loading:Restarting Steam...", "launching"}));
-    EXPECT_EQ(launcher.launchGeneration(), 2);
+    s.monitor->startSteam();
+    ASSERT_TRUE(tickOnceServerIsUp());  // stuck: kill (2 s for the server), a 3 s pause, relaunch
+    EXPECT_EQ(s.host.screens, (std::vector<std::string>{"launching", "loading:Restarting Steam...", "launching"}));
+    EXPECT_GE(s.host.shownAt.at(2) - s.host.shownAt.at(1), 5s);
+    EXPECT_EQ(s.launcher.launchGeneration(), 2);
     ASSERT_TRUE(tickOnceServerIsUp());
-    EXPECT_EQ(monitor.fields().steamPhase, SteamPhase::launchFailed);
-    EXPECT_EQ(wine.calls("wine").size(), 2u) << "restarted only once";
+    EXPECT_EQ(s.host.screens.back(), "launchFailed");
+    EXPECT_EQ(s.wine.calls("wine").size(), 2u) << "restarted only once";
 
-    monitor.onMainButton();  // Steam's Wine is still alive: the button closes it
-    EXPECT_TRUE(queue.drainUntil([&] { return !monitor.isBusy() && !launcher.hasGameProcess(); }, 60s));
-    EXPECT_EQ(host.screens.back(), "ready");
-    EXPECT_FALSE(wine.serverAlive());
-    platform::MainQueue::setPoster({});
+    s.monitor->onMainButton();  // Steam's Wine is still alive: the button closes it
+    EXPECT_TRUE(s.queue.drainUntil([&] { return !s.monitor->isBusy() && !s.launcher.hasGameProcess(); }, 60s));
+    EXPECT_EQ(s.host.screens.back(), "ready");
+    EXPECT_FALSE(s.wine.serverAlive());
+    testsupport::expectGolden("logs/steam-hang-restart-failed.log",
+                              testsupport::normaliseLog(testsupport::readFile(Logger::logPath()), "", true));
+}
+
+// A web helper of another Wine installation makes the button close (and kill it) instead
+// of starting Steam, and no poll probes while the button's work is under way.
+TEST(SteamSessionMonitorTest, AnyWebHelperMakesTheButtonCloseAndPollsWait) {
+    std::atomic<int> probes{0};
+    Session s([&](auto& o) { o.isWineRunning = [&] { return ++probes, SteamSessionMonitor::isWineRunning(); }; });
+    auto helper = platform::Subprocess::start(
+                      {testsupport::testProgram("argdump"), {"sleep", "120", "C:\\other\\steamwebhelper.exe"}, {}})
+                      .process;
+    for (int i = 0; i < 500 && !SteamSessionMonitor::isWineRunning(); ++i) std::this_thread::sleep_for(20ms);
+
+    s.monitor->onMainButton();
+    s.monitor->updateSteamStatus();
+    ASSERT_TRUE(s.settled());
+    EXPECT_EQ(probes, 1);
+    EXPECT_EQ(s.host.screens, std::vector<std::string>{"ready"});
+    EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam was started";
+    const auto status = helper->waitFor(10);
+    EXPECT_TRUE(status && status->signaled) << "the helper was left alive";
 }
 
 // A launch found under way hangs; the user clicks Close Steam while the poll

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <istream>
 #include <map>
 #include <string>
@@ -19,6 +20,28 @@ inline bool readFakeWineField(std::istream& in, std::string& tag, std::string& v
     in.read(value.data(), static_cast<std::streamsize>(value.size()));
     in.ignore(1);  // the line break
     return true;
+}
+
+// What every Wine child must see, stated literally: HOME, USER, PATH, TMPDIR and LANG where this
+// process has them, WINEPREFIX, and the runtime's nine settings. Nothing else (TestHome plants
+// FERROWICK_UNLISTED and WINEDEBUG=+all in this process, so a leak shows).
+inline std::map<std::string, std::string> wineChildEnvironment(const std::string& prefix) {
+    std::map<std::string, std::string> env = {
+        {"WINEPREFIX", prefix},
+        {"GALLIUM_DRIVER", "zink"},
+        {"MESA_GL_VERSION_OVERRIDE", "4.5"},
+        {"MESA_GLSL_VERSION_OVERRIDE", "450"},
+        {"mesa_glthread", "true"},
+        {"MVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS", "0"},
+        {"MVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS", "0"},
+        {"MVK_CONFIG_LOG_LEVEL", "0"},
+        {"WINEESYNC", "1"},
+        {"WINEDEBUG", "-all"},
+    };
+    for (const char* name : {"HOME", "USER", "PATH", "TMPDIR", "LANG"}) {
+        if (const char* value = std::getenv(name)) env[name] = value;
+    }
+    return env;
 }
 
 struct FakeWineCall {     // one recorded invocation

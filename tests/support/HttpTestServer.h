@@ -31,18 +31,21 @@ public:
         // the connection closes) when empty, else this text, whatever the body's real size.
         const char* announce = nullptr;
         bool chunked = false;  // send the file in chunks of 64 KiB (Transfer-Encoding: chunked)
+        uint16_t port = 0;  // 0: an ephemeral one
     };
 
     explicit HttpTestServer(Options options) : options_(std::move(options)) {
         ::signal(SIGPIPE, SIG_IGN);  // sending to a client that hung up must not kill the process
         fileFd_ = ::open(options_.filePath.c_str(), O_RDONLY | O_CLOEXEC);
         if (fileFd_ < 0) throw std::runtime_error("cannot open " + options_.filePath);
-        sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in addr{AF_INET, htons(options_.port), {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof addr;
         listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int reuse = 1;  // a fixed port is free again at once after a restart
+        ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
         if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
             ::listen(listenFd_, 16) != 0 || ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
+            throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options_.port));
         port_ = ntohs(addr.sin_port);
         thread_ = std::thread([this] {
             while (!stop_) {

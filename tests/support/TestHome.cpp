@@ -17,6 +17,8 @@ TestHome::TestHome() : root_((fs::temp_directory_path() / "ferrowick-test-XXXXXX
     home_ = root_ + "/Home Dir \xC3\xBC\xC3\x9F", tmp_ = root_ + "/tmp", bundle_ = root_ + "/bundle";  // "Home Dir üß"
     for (const auto* dir : {&home_, &tmp_, &bundle_}) fs::create_directories(*dir);
     ::setenv("HOME", home_.c_str(), 1), ::setenv("TMPDIR", tmp_.c_str(), 1);
+    // Never for a Wine child: planted so that a leaked environment shows (FakeWine.h).
+    ::setenv("FERROWICK_UNLISTED", "leaked", 1), ::setenv("WINEDEBUG", "+all", 1);
     platform::Bundle::overrideResourcePath(bundle_);
 }
 

@@ -4,11 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <algorithm>
 
 #include "platform/Subprocess.h"
@@ -52,16 +48,6 @@ void pumpFor(std::chrono::seconds span) {
     uitest::pumpUntil([] { return false; }, span);
 }
 
-// Answers the repair's question with "Repair" once it is up.
-void confirmNextRepair() {
-    QTimer::singleShot(20, [] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return confirmNextRepair();
-        for (QAbstractButton* button : box->buttons())
-            if (button->text() == "Repair") button->click();
-    });
-}
-
 // Calls of the fake wine whose first argument is `command`.
 size_t winesRun(const testsupport::FakeWine& wine, const std::string& command) {
     return std::ranges::count_if(wine.calls("wine"), [&](const auto& call) { return call.args.at(0) == command; });
@@ -83,10 +69,10 @@ TEST(ActivityRaces, ASecondRepairClickAndADropDuringRepairAreIgnored) {
     app.launcher.buildWindow();
     app.wine.set("wineboot.exit", 1);
     const size_t before = winesRun(app.wine, "wineboot");
-    confirmNextRepair();
+    uitest::answerNextAlert("Repair");
     app.launcher.d().onRepair();
     pumpFor(1s);
-    confirmNextRepair();
+    uitest::answerNextAlert("Repair");
     app.launcher.d().onRepair();
     const std::string dropped = app.launcher.home.tmp() + "/SteamSetup.exe";
     testsupport::writeFile(dropped, "MZ");
@@ -197,7 +183,7 @@ namespace uitest {
 int runChild(const std::string& role) {
     AppDelegate app;
     app.setupMenuBar(), app.setupWindow();
-    confirmNextRepair();
+    uitest::answerNextAlert("Repair");
     app.onRepair();
     const std::string calls = Constants::wineDir() + "/bin/fake-wine.calls";
     const size_t before = count(testsupport::readFile(calls), "wineboot");

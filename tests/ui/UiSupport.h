@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <filesystem>
@@ -87,6 +91,17 @@ inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std:
         ++at;
     }
     return true;
+}
+
+// Answers the next modal alert (the repair's question) with the button titled `answer` once it is up.
+inline void answerNextAlert(const QString& answer) {
+    QTimer::singleShot(20, [answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return answerNextAlert(answer);
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == answer) button->click();
+        }
+    });
 }
 
 }  // namespace uitest

@@ -34,3 +34,30 @@ TEST(RuntimeManifestTest, AnyFaultFailsTheFileAndNullOrAbsentMembersTakeDefaults
         EXPECT_EQ(supportedCPUs(m), cpus) << text.substr(0, 80);
     }
 }
+
+// The platform rules: min_macos gives the major version required (14 without one),
+// uname's answer is trimmed, and 2 GB means 2 × 2^30 free bytes.
+TEST(RuntimeManifestTest, PlatformRules) {
+    const auto withMin = [](const std::string& min) {
+        return RuntimeManifest::decode(manifest("1", "[]", R"(, "constraints": {"min_macos": ")" + min + "\"}"));
+    };
+    const std::tuple<std::optional<RuntimeManifest>, int, bool, std::string> macs[] = {
+        // manifest, running major, valid, version shown
+        {withMin("15.1"), 14, false, "14.5.0"}, {withMin("15"), 15, true, "15.5.0"},
+        {withMin("13.0"), 13, true, "13.5.0"},  {withMin("x.1"), 13, false, "13.5.0"},  // not a number: 14
+        {std::nullopt, 14, true, "14.5.0"},     {std::nullopt, 13, false, "13.5.0"},
+    };
+    for (const auto& [m, major, valid, shown] : macs) {
+        const auto check = evaluateMacOSVersion({major, 5, 0}, m);
+        EXPECT_EQ(check.valid, valid) << major;
+        EXPECT_EQ(check.version, shown);
+    }
+    EXPECT_EQ(machineName(" \tarm64\n"), "arm64");
+    EXPECT_EQ(machineName("x86_64\r\n"), "x86_64");
+    EXPECT_EQ(machineName("arm\xFF"
+                          "64\n"),
+              "unknown");
+    EXPECT_FALSE(hasEnoughSpace(2'147'483'647, 2));
+    EXPECT_TRUE(hasEnoughSpace(2'147'483'648, 2));
+    EXPECT_EQ(digestFromShasumOutput("\\ab12  we\\ird\nname\n"), "ab12");
+}

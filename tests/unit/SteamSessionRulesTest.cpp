@@ -103,4 +103,7 @@ TEST(SteamSessionRulesTest, AFailedStartKeepsTheFieldsACloseAndTheSetupOutcomeRe
     // A launch found under way at the end of setup is timed from now, with fresh counts.
     EXPECT_EQ(setupFinished(failedRun, true, false, t0 + 1s).fields, at(kLaunching, 1));
     EXPECT_EQ(setupFinished(failedRun, true, true, t0 + 1s).actions, Actions{act(Effect::showSteamRunning)});
+    // Steam gone with its installation: back to step 1.
+    EXPECT_EQ(steamExited(at(kRunning), false).actions,
+              (Actions{act(Effect::logInfo, "Steam closed"), act(Effect::showStep1)}));
 }

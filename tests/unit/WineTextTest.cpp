@@ -13,6 +13,21 @@ TEST(WineTextTest, Utf8Validation) {
         {"\xF4\x90\x80\x80", false},    {"\xC3(", false},         // above U+10FFFF; lead without continuation
     };
     for (const auto& [bytes, valid] : cases) EXPECT_EQ(WineText::isValidUtf8(bytes), valid) << bytes;
+    // Faults and sequences after and between long ASCII runs are found all the same.
+    const std::pair<std::string, bool> longRuns[] = {
+        {"0123456789abcdef\x80", false},
+        {"01234567\xC3\xBC"
+         "89abcdef",
+         true},
+        {"0123456\xE2\x82\xAC"
+         "89abcdefghij",
+         true},
+        {"0123456789abcde\xC3", false},
+        {"abcdefgh\xFF"
+         "abcdefgh",
+         false},
+    };
+    for (const auto& [bytes, valid] : longRuns) EXPECT_EQ(WineText::isValidUtf8(bytes), valid) << bytes;
 }
 
 TEST(WineTextTest, LeadingCharactersCountsWhatUsersSee) {

@@ -1,0 +1,17 @@
+// Entry point of the e2e tier: one QApplication, offscreen unless
+// scripts/screenshots --journey asks for the real (virtual) display, with the
+// Qt main-queue poster installed as the launcher installs it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+
+#include "app/QtMainQueue.h"
+
+int main(int argc, char** argv) {
+    if (!::getenv("FERROWICK_JOURNEY_DIR")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    QtMainQueue::install();
+    return RUN_ALL_TESTS();
+}
