@@ -119,8 +119,8 @@ std::string packRuntime(const testsupport::TestHome& home) {
     return archive;
 }
 
-double timedRun(const platform::SubprocessSpec& spec) {
-    return benchutil::secondsOf([&] { (void)platform::Subprocess::run(spec); });
+double timedRun(const platform::SubprocessSpec& child) {
+    return benchutil::secondsOf([&] { (void)platform::Subprocess::run(child); });
 }
 
 // What a return start must run, each timed on its own: the processor check,

@@ -19,12 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_ASSERT(lines.size() <= valueLines);
     if (text.find("DllOverrides") == std::string::npos) FUZZ_ASSERT(lines.empty());
     for (const auto& line : lines) {
-        FUZZ_ASSERT(line.rfind("  Override: ", 0) == 0);
+        FUZZ_ASSERT(line.starts_with("  Override: "));
         const std::string value = line.substr(12);
-        FUZZ_ASSERT(!value.empty() && value.find('=') != std::string::npos);
-        FUZZ_ASSERT(value.find('\n') == std::string::npos);
-        FUZZ_ASSERT(value.front() != ' ' && value.front() != '\t');
-        FUZZ_ASSERT(value.back() != ' ' && value.back() != '\t');
+        FUZZ_ASSERT(value.find('=') != std::string::npos && value.find('\n') == std::string::npos);
+        for (char end : {value.front(), value.back()}) FUZZ_ASSERT(end != ' ' && end != '\t');
         FUZZ_ASSERT(text.find(value) != std::string::npos);
     }
     return 0;

@@ -20,24 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string output = outputUtf8 ? raw : std::string();
     const std::string started = SetupLog::startedSection(fields, output);
     const std::string failed = SetupLog::failedSection(fields, output);
-    FUZZ_ASSERT(started.rfind("--- wine ", 0) == 0);
-    FUZZ_ASSERT(started.size() >= output.size() &&
-                started.compare(started.size() - output.size(), output.size(), output) == 0);
-    FUZZ_ASSERT(failed == started + "\n");
+    FUZZ_ASSERT(started.starts_with("--- wine ") && started.ends_with(output) && failed == started + "\n");
     if (argumentsUtf8) FUZZ_ASSERT(WineText::isValidUtf8(started) && WineText::isValidUtf8(failed));
 
     if (outputUtf8) {
         for (size_t count : {size_t{0}, size_t{1}, size_t{3}, size_t{200}}) {
             const std::string lead = WineText::leadingCharacters(raw, count);
-            FUZZ_ASSERT(raw.compare(0, lead.size(), lead) == 0);
-            FUZZ_ASSERT(WineText::isValidUtf8(lead));
-            FUZZ_ASSERT(count > 0 || lead.empty());
-            FUZZ_ASSERT(lead.size() <= raw.size());
+            FUZZ_ASSERT(raw.starts_with(lead) && WineText::isValidUtf8(lead) && (count > 0 || lead.empty()));
         }
         const std::string trimmed = WineText::trimWhitespace(raw);
-        FUZZ_ASSERT(WineText::isValidUtf8(trimmed));
-        FUZZ_ASSERT(raw.find(trimmed) != std::string::npos);
-        FUZZ_ASSERT(WineText::trimWhitespace(trimmed) == trimmed);
+        FUZZ_ASSERT(WineText::isValidUtf8(trimmed) && raw.find(trimmed) != std::string::npos &&
+                    WineText::trimWhitespace(trimmed) == trimmed);
     }
     return 0;
 }

@@ -6,22 +6,17 @@
 // Usage: killpoint_driver URL SHA256 POINT [TAR]
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
+#include <future>
 #include <string>
 
 #include "wine/WineDownloader.h"
 
-namespace {
-
-[[noreturn]] void pauseForever() {
+[[noreturn]] static void pauseForever() {
     std::printf("PAUSED\n");
     std::fflush(stdout);
     for (;;) ::pause();
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) return 2;
@@ -35,21 +30,14 @@ int main(int argc, char** argv) {
         if (reached == point) pauseForever();
     };
 
-    std::mutex mutex;
-    std::condition_variable done;
-    std::optional<DownloadResult> outcome;
+    std::promise<DownloadResult> outcome;
     WineDownloader downloader(settings);
     downloader.install(
         [&point](double) {
             if (point == "download") pauseForever();
         },
-        [&](const DownloadResult& result) {
-            std::lock_guard lock(mutex);
-            outcome = result;
-            done.notify_one();
-        });
-    std::unique_lock lock(mutex);
-    done.wait(lock, [&] { return outcome.has_value(); });
-    std::printf("RESULT %s\n", *outcome ? std::to_string(static_cast<int>((*outcome)->kind)).c_str() : "ok");
-    return *outcome ? 1 : 0;
+        [&](const DownloadResult& result) { outcome.set_value(result); });
+    const DownloadResult result = outcome.get_future().get();
+    std::printf("RESULT %s\n", result ? std::to_string(static_cast<int>(result->kind)).c_str() : "ok");
+    return result ? 1 : 0;
 }

@@ -17,20 +17,19 @@ namespace testsupport {
 // tells whether the pin holds; tests skip when it does not.
 class Undeletable {
 public:
-    explicit Undeletable(std::string path) : path_(std::move(path)) {
+    explicit Undeletable(std::string path)
+        : path_(std::move(path)), parent_(std::filesystem::path(path_).parent_path().string()) {
         immutable_ = setImmutable(true);
-        if (!immutable_ && ::geteuid() != 0) readOnlyParent_ = ::chmod(parent().c_str(), 0555) == 0;
+        if (!immutable_ && ::geteuid() != 0) readOnlyParent_ = ::chmod(parent_.c_str(), 0555) == 0;
     }
     ~Undeletable() {
         if (immutable_) setImmutable(false);
-        if (readOnlyParent_) ::chmod(parent().c_str(), 0755);
+        if (readOnlyParent_) ::chmod(parent_.c_str(), 0755);
     }
     Undeletable(const Undeletable&) = delete;
-    Undeletable& operator=(const Undeletable&) = delete;
     bool active() const { return immutable_ || readOnlyParent_; }
 
 private:
-    std::string parent() const { return std::filesystem::path(path_).parent_path().string(); }
     bool setImmutable(bool on) const {
         const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         int flags = 0;
@@ -41,7 +40,7 @@ private:
         return ok;
     }
 
-    std::string path_;
+    std::string path_, parent_;
     bool immutable_ = false, readOnlyParent_ = false;
 };
 

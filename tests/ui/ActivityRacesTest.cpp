@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
+#include <algorithm>
 
 #include "platform/Subprocess.h"
 #include "support/FakeWine.h"
@@ -21,7 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kReady = "Launch Quillmoor from\nyour Steam Library.";
-const std::string kStep1 = "Step 1: Install Steam\nDownload Steam for Windows (.exe),\nthen drag the installer below.";
 const std::string kRestored = "Repair was not successful.\nYour previous installation has been restored.";
 
 // A return start: agreement given, prefix built and equipped, Steam installed.
@@ -36,11 +32,10 @@ struct Installed {
         return uitest::pumpUntil([&] { return launcher.status() == text; }, limit);
     }
     std::string log() const { return testsupport::readFile(Constants::supportDir() + "/launcher.log"); }
-    std::vector<std::string> backups() const {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(Constants::supportDir()))
-            if (entry.path().filename().string().starts_with("prefix.backup.")) found.push_back(entry.path());
-        return found;
+    size_t backups() const {
+        return std::count_if(fs::directory_iterator(Constants::supportDir()), {}, [](const auto& entry) {
+            return entry.path().filename().string().starts_with("prefix.backup.");
+        });
     }
 
     uitest::Launcher launcher;
@@ -49,25 +44,13 @@ struct Installed {
     const std::string steamExe = Constants::prefixPath() + Constants::steamExeUnix;
 };
 
-void pumpFor(std::chrono::milliseconds span) {
-    uitest::pumpUntil([] { return false; }, std::chrono::duration_cast<std::chrono::seconds>(span));
-}
-
-// Answers the repair's question with "Repair" once it is up.
-void confirmNextRepair() {
-    QTimer::singleShot(20, [] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return confirmNextRepair();
-        for (QAbstractButton* button : box->buttons())
-            if (button->text() == "Repair") button->click();
-    });
+void pumpFor(std::chrono::seconds span) {
+    uitest::pumpUntil([] { return false; }, span);
 }
 
 // Calls of the fake wine whose first argument is `command`.
 size_t winesRun(const testsupport::FakeWine& wine, const std::string& command) {
-    size_t n = 0;
-    for (const auto& call : wine.calls("wine")) n += call.args.at(0) == command;
-    return n;
+    return std::ranges::count_if(wine.calls("wine"), [&](const auto& call) { return call.args.at(0) == command; });
 }
 
 size_t count(const std::string& text, const std::string& part) {
@@ -78,44 +61,33 @@ size_t count(const std::string& text, const std::string& part) {
 
 }  // namespace
 
-// Repair's button stays on screen through the kill and the pause; a second
-// click must not start a second repair that deletes the user's prefix.
-TEST(ActivityRaces, ASecondRepairClickIsIgnoredAndThePrefixSurvivesAFailedRebuild) {
+// Repair's button stays on screen through the kill and the pause: a second
+// click must not start a second repair that deletes the user's prefix, nor
+// may an installer dropped meanwhile run.
+TEST(ActivityRaces, ASecondRepairClickAndADropDuringRepairAreIgnored) {
     Installed app;
     app.launcher.buildWindow();
     app.wine.set("wineboot.exit", 1);
     const size_t before = winesRun(app.wine, "wineboot");
-    confirmNextRepair();
+    uitest::answerNextAlert("Repair");
     app.launcher.d().onRepair();
     pumpFor(1s);
-    confirmNextRepair();
+    uitest::answerNextAlert("Repair");
     app.launcher.d().onRepair();
+    const std::string dropped = app.launcher.home.tmp() + "/SteamSetup.exe";
+    testsupport::writeFile(dropped, "MZ");
+    app.launcher.d().handleDroppedInstaller(dropped);
     ASSERT_TRUE(app.shows(kRestored));
     pumpFor(6s);  // time for a second repair, had one started, to move the prefix
 
     EXPECT_EQ(testsupport::readFile(app.steamExe), "installed\n");
     EXPECT_TRUE(fs::exists(Constants::prefixPath() + "/system.reg"));
-    EXPECT_TRUE(app.backups().empty());
+    EXPECT_EQ(app.backups(), 0u);
     EXPECT_EQ(winesRun(app.wine, "wineboot") - before, 1u) << "exactly one repair rebuilt";
-    EXPECT_EQ(count(app.log(), "] [INFO] Repair already in progress, request ignored\n"), 1u);
-}
-
-// An installer dropped while the prefix is being moved and rebuilt must not run.
-TEST(ActivityRaces, ADropDuringRepairIsRefused) {
-    Installed app;
-    app.launcher.buildWindow();
-    confirmNextRepair();
-    app.launcher.d().onRepair();
-    pumpFor(1s);
-    const std::string dropped = app.launcher.home.tmp() + "/SteamSetup.exe";
-    testsupport::writeFile(dropped, "MZ");
-    app.launcher.d().handleDroppedInstaller(dropped);
-    ASSERT_TRUE(app.shows(kStep1));
-
     for (const auto& call : app.wine.calls("wine")) EXPECT_EQ(call.args.at(0).find("SteamSetup"), std::string::npos);
     const std::string log = app.log();
     EXPECT_EQ(count(log, "] [INFO] User dropped installer: " + dropped + "\n"), 1u);
-    EXPECT_EQ(count(log, "] [INFO] Repair already in progress, request ignored\n"), 1u);
+    EXPECT_EQ(count(log, "] [INFO] Repair already in progress, request ignored\n"), 2u);
 }
 
 // Steam installed, its Wine alive and the graphics components to deploy: a
@@ -187,14 +159,14 @@ TEST_P(RepairCutShort, TheNextStartPutsTheOldPrefixBack) {
     const auto ended = child.process->waitFor(60);
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->signaled, role == "repair");
-    ASSERT_EQ(app.backups().size(), 1u);
+    ASSERT_EQ(app.backups(), 1u);
     ASSERT_FALSE(fs::exists(Constants::prefixPath() + "/system.reg"));
 
     app.wine.configure({});
     app.launcher.launch();
     ASSERT_TRUE(app.shows(kReady));
     EXPECT_EQ(testsupport::readFile(app.steamExe), "installed\n");
-    EXPECT_TRUE(app.backups().empty());
+    EXPECT_EQ(app.backups(), 0u);
     EXPECT_EQ(count(app.log(), "] [INFO] Restoring the installation an interrupted repair moved aside: " +
                                    Constants::prefixPath() + ".backup."),
               1u);
@@ -211,7 +183,7 @@ namespace uitest {
 int runChild(const std::string& role) {
     AppDelegate app;
     app.setupMenuBar(), app.setupWindow();
-    confirmNextRepair();
+    uitest::answerNextAlert("Repair");
     app.onRepair();
     const std::string calls = Constants::wineDir() + "/bin/fake-wine.calls";
     const size_t before = count(testsupport::readFile(calls), "wineboot");

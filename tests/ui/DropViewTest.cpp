@@ -37,9 +37,8 @@ TEST(DropView, VerdictsOnHoverAndDrop) {
         std::vector<std::string> paths;
         for (const auto& name : c.files) {
             paths.push_back(dir + "/" + name);
-            std::filesystem::create_directories(std::filesystem::path(paths.back()).parent_path());
             c.payload == folder ? (void)std::filesystem::create_directories(paths.back())
-                                : testsupport::writeFile(paths.back(), "MZ");
+                                : testsupport::writeFile(paths.back(), "MZ");  // with its parents
             urls.push_back(
                 QUrl::fromLocalFile(QString::fromStdString(paths.back()) + (c.payload == folder ? "/" : "")));
         }
