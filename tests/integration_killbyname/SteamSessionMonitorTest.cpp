@@ -97,41 +97,30 @@ TEST(SteamSessionMonitorTest, AnyWebHelperMakesTheButtonCloseAndPollsWait) {
 // that detects the hang is still probing. The poll's restart starts its kill,
 // the click closes, and nothing may relaunch Steam after that.
 TEST(SteamSessionMonitorTest, ACloseDuringARestartsKillCallsTheRelaunchOff) {
-    testsupport::TestHome home;
-    testsupport::FakeWine wine;
-    platform::ManualQueue queue;
-    queue.install();
-    ProcessLauncher launcher;
-    testsupport::RecordingSteamHost host;
     std::promise<bool> pollAnswer, clickAnswer;
     std::atomic<int> probes{0};
     auto poll = pollAnswer.get_future().share(), click = clickAnswer.get_future().share();
     SteamSessionRules::Clock::duration skipped{};
-    SteamSessionMonitor::Options options;
-    options.now = [&] { return SteamSessionRules::Clock::now() + skipped; };
-    options.isWineRunning = [&] { return ++probes == 1 ? poll.get() : click.get(); };
-    options.isSteamReady = [] { return false; };
-    options.restartPause = 10ms;
-    options.closePause = 10ms;
-    SteamSessionMonitor monitor{launcher, host, options};
-
-    monitor.setupFinished(true, false);  // launching, timed from now
+    Session s([&](auto& o) {
+        o.now = [&] { return SteamSessionRules::Clock::now() + skipped; };
+        o.isWineRunning = [&] { return ++probes == 1 ? poll.get() : click.get(); };
+        o.isSteamReady = [] { return false; };
+        o.restartPause = o.closePause = 10ms;
+    });
+    s.monitor->setupFinished(true, false);  // launching, timed from now
     skipped += 106s;
     const auto probing = [&](int n) {
         for (int i = 0; i < 2000 && probes < n; ++i) std::this_thread::sleep_for(10ms);
         return probes == n;
     };
-    monitor.updateSteamStatus();
+    s.monitor->updateSteamStatus();
     ASSERT_TRUE(probing(1));  // the poll's probe answers first
-    monitor.onMainButton();
+    s.monitor->onMainButton();
     ASSERT_TRUE(probing(2));
     pollAnswer.set_value(true);
-    ASSERT_TRUE(queue.drainUntil([&] { return host.screens.back() == "loading:Restarting Steam..."; }, 20s));
+    ASSERT_TRUE(s.queue.drainUntil([&] { return s.host.screens.back() == "loading:Restarting Steam..."; }, 20s));
     clickAnswer.set_value(true);
-    ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy(); }, 60s));
-
-    EXPECT_EQ(host.screens, (std::vector<std::string>{"launching", "loading:Restarting Steam...", "ready"}));
-    EXPECT_EQ(monitor.fields().steamPhase, SteamPhase::ready);
-    EXPECT_TRUE(wine.calls("wine").empty()) << "Steam relaunched after the close";
-    platform::MainQueue::setPoster({});
+    ASSERT_TRUE(s.settled());
+    EXPECT_EQ(s.host.screens, (std::vector<std::string>{"launching", "loading:Restarting Steam...", "ready"}));
+    EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam relaunched after the close";
 }

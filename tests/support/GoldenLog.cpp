@@ -1,7 +1,6 @@
 #include "support/GoldenLog.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <regex>
@@ -45,21 +44,16 @@ std::string journeyLogs(const TestHome& home) {
 
 void expectGolden(const std::string& name, const std::string& actual) {
     const std::string golden = std::string(FERROWICK_SOURCE_DIR) + "/tests/golden/" + name;
-    if (const char* update = ::getenv("FERROWICK_UPDATE_GOLDEN"); update && std::string(update) == "1") {
-        return writeFile(golden, actual);
-    }
-    const std::string expected = readFile(golden);
-    if (expected == actual) return;
+    const char* update = ::getenv("FERROWICK_UPDATE_GOLDEN");
+    if (update && std::string(update) == "1") return writeFile(golden, actual);
+    if (readFile(golden) == actual) return;
     const std::string actualPath = std::string(::getenv("TMPDIR") ? ::getenv("TMPDIR") : "/tmp") + "/golden.actual";
     writeFile(actualPath, actual);
-    std::string diff;
-    const std::string command = "diff -u --label '" + golden + "' --label actual '" + golden + "' '" + actualPath + "'";
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) diff.append(buffer, n);
-        ::pclose(pipe);
-    }
-    ADD_FAILURE() << "differs from tests/golden/" << name << " (FERROWICK_UPDATE_GOLDEN=1 rewrites it):\n" << diff;
+    const std::string command = "diff -u --label '" + golden + "' --label actual '" + golden + "' '" + actualPath +
+                                "' > '" + actualPath + ".diff'";
+    (void)std::system(command.c_str());
+    ADD_FAILURE() << "differs from tests/golden/" << name << " (FERROWICK_UPDATE_GOLDEN=1 rewrites it):\n"
+                  << readFile(actualPath + ".diff");
 }
 
 }  // namespace testsupport

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "platform/Bundle.h"
 
@@ -33,9 +33,8 @@ std::string testProgram(const std::string& name) {
 }
 
 std::string readFile(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void writeFile(const std::string& path, const std::string& contents) {

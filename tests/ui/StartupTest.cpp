@@ -4,32 +4,11 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QPushButton>
-#include <QUrl>
+#include <QTextBrowser>
 #include <QtTest/QTest>
 #include <regex>
 
 #include "ui/UiSupport.h"
-
-namespace {
-
-// Stands in for the browser: records the path of every page the launcher opens.
-class Browser : public QObject {
-    Q_OBJECT
-
-public:
-    Browser() {
-        for (const char* scheme : {"http", "https"}) QDesktopServices::setUrlHandler(scheme, this, "open");
-    }
-    ~Browser() override {
-        for (const char* scheme : {"http", "https"}) QDesktopServices::unsetUrlHandler(scheme);
-    }
-    std::vector<std::string> paths;
-
-public slots:
-    void open(const QUrl& url) { paths.push_back(url.path().toStdString()); }
-};
-
-}  // namespace
 
 // The agreement with the keyboard alone: Tab reaches the box, the buttons and
 // the links, Space presses them. Setup starts only once the box is ticked and
@@ -41,7 +20,9 @@ TEST(Startup, TheAgreementGatesSetupAndTakesTheKeyboard) {
     AppDelegate& d = launcher.d();
     ASSERT_TRUE(d.statusTimer && d.statusTimer->isActive());
     QApplication::setActiveWindow(d.window.get());
-    Browser browser;
+    QTextBrowser browser;  // stands in for the user's browser
+    QDesktopServices::setUrlHandler("https", &browser, "setSource");
+    const auto opened = [&] { return browser.source().toString().toStdString(); };
     auto key = [&](Qt::Key k) {
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : d.window.get(), k);
         uitest::settle();
@@ -51,8 +32,11 @@ TEST(Startup, TheAgreementGatesSetupAndTakesTheKeyboard) {
     key(Qt::Key_Tab), key(Qt::Key_Space);  // Continue, not ticked
     EXPECT_EQ(launcher.status(), "Please check the box to continue.");
     EXPECT_FALSE(std::filesystem::exists(Constants::eulaAcceptedFile()));
-    key(Qt::Key_Tab), key(Qt::Key_Space), key(Qt::Key_Tab), key(Qt::Key_Space);  // the two links
-    EXPECT_EQ(browser.paths, (std::vector<std::string>{"/eula", "/privacy"}));
+    key(Qt::Key_Tab), key(Qt::Key_Space);  // the two links
+    EXPECT_TRUE(opened().ends_with("/eula")) << opened();
+    key(Qt::Key_Tab), key(Qt::Key_Space);
+    EXPECT_TRUE(opened().ends_with("/privacy")) << opened();
+    QDesktopServices::unsetUrlHandler("https");
     EXPECT_FALSE(std::filesystem::exists(Constants::eulaAcceptedFile()));
 
     uitest::StatusRecorder screens(d);
@@ -80,10 +64,4 @@ TEST(Startup, WithTheMarkerNoOtherScreenSlipsIn) {
               (std::vector<std::string>{"Checking system... | appIcon productTitle statusLabel spinner",
                                         "macOS 14.0 or later is required.\nYour version: * | appIcon productTitle "
                                         "statusLabel repairButton"}));
-    const std::string log = testsupport::readFile(Constants::supportDir() + "/launcher.log");
-    EXPECT_TRUE(
-        std::regex_search(log, std::regex(R"(^\[\d\d:\d\d:\d\d\.\d\d\d\] \[INFO\] === Ferrowick starting ===\n)")))
-        << log.substr(0, 200);
 }
-
-#include "StartupTest.moc"

@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
@@ -93,11 +92,18 @@ inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std:
     return true;
 }
 
-// Answers the next modal alert (the repair's question) with the button titled `answer` once it is up.
-inline void answerNextAlert(const QString& answer) {
-    QTimer::singleShot(20, [answer] {
+// Answers the next modal alert with the button titled `answer` once it is up; `seen` gets its
+// icon, texts and buttons, the default one starred.
+inline void answerNextAlert(const QString& answer, std::string* seen = nullptr) {
+    QTimer::singleShot(20, [answer, seen] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return answerNextAlert(answer);
+        if (!box) return answerNextAlert(answer, seen);
+        if (seen) {
+            *seen = (box->icon() == QMessageBox::Warning ? "warning|" : "other|") + box->text().toStdString() + "|" +
+                    box->informativeText().toStdString();
+            for (QAbstractButton* button : box->buttons())
+                *seen += "|" + button->text().toStdString() + (button == box->defaultButton() ? "*" : "");
+        }
         for (QAbstractButton* button : box->buttons()) {
             if (button->text() == answer) button->click();
         }

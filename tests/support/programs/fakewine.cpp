@@ -48,6 +48,9 @@ void append(const std::string& name, const std::string& text) {
     const int fd = ::open((gDir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd >= 0) writeAll(fd, text), ::close(fd);
 }
+void notePid(pid_t pid) {
+    append("fake-wine.pids", std::to_string(pid) + "\n");
+}
 void writeFile(const std::string& path, const std::string& text) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
@@ -59,7 +62,7 @@ pid_t spawn(const char* exe, const char* role, const char* extra = nullptr) {
     const std::string path = gDir + "/" + exe;
     const pid_t pid = ::fork();
     if (pid == 0) ::execl(path.c_str(), path.c_str(), role, extra, static_cast<char*>(nullptr)), ::_exit(127);
-    if (pid > 0) append("fake-wine.pids", std::to_string(pid) + "\n");
+    if (pid > 0) notePid(pid);
     return pid;
 }
 
@@ -70,9 +73,8 @@ std::string prefix() {
 
 // The server state: "fake-wineserver.alive" holds "<pid>\n<prefix>\n".
 
-const std::string& marker() {
-    static const std::string path = gDir + "/fake-wineserver.alive";
-    return path;
+std::string marker() {
+    return gDir + "/fake-wineserver.alive";
 }
 bool readMarker(long& pid, std::string& owner) {
     std::ifstream in(marker());
@@ -117,9 +119,9 @@ int finish(const std::string& cmd, const std::string& defaultOutput = "") {
     if (const double seconds = number(cmd + ".child"); seconds > 0) {
         const pid_t pid = ::fork();
         if (pid == 0) nap(seconds), ::_exit(0);
-        if (pid > 0) append("fake-wine.pids", std::to_string(pid) + "\n");
+        if (pid > 0) notePid(pid);
     }
-    if (number(cmd + ".sleep") > 0) append("fake-wine.pids", std::to_string(::getpid()) + "\n");
+    if (number(cmd + ".sleep") > 0) notePid(::getpid());
     nap(number(cmd + ".sleep"));
     if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) ::signal(sig, SIG_DFL), ::raise(sig);
     return static_cast<int>(number(cmd + ".exit"));
@@ -129,10 +131,8 @@ int finish(const std::string& cmd, const std::string& defaultOutput = "") {
 // does) and a web helper, and ends with the server (README: "The fake Steam client").
 volatile sig_atomic_t gStop = 0;
 int runSteam() {
-    append("fake-wine.pids", std::to_string(::getpid()) + "\n");
-    struct sigaction stop {};
-    stop.sa_handler = [](int) { gStop = 1; };
-    ::sigaction(SIGTERM, &stop, nullptr);
+    notePid(::getpid());
+    ::signal(SIGTERM, [](int) { gStop = 1; });
     writeAll(1, get("steam.output", "fake steam client starting\n"));
     if (const pid_t server = serverAliveFor(prefix()) ? 0 : spawn("wineserver", "--fake-serve"); server > 0) {
         writeFile(marker() + ".tmp", std::to_string(server) + "\n" + prefix() + "\n");
@@ -178,11 +178,8 @@ void regAdd(int argc, char** argv) {
     const size_t body = text.find('\n', text.find(opening) + 1) + 1;
     const size_t end = std::min(text.find("\n[", body), text.size());
     const size_t old = text.find(name, body);
-    if (old < end) {
-        text.replace(old, text.find('\n', old) - old, line);
-    } else {
-        text.insert(end, (end > 0 && text[end - 1] != '\n' ? "\n" : "") + line + "\n");
-    }
+    old < end ? (void)text.replace(old, text.find('\n', old) - old, line)
+              : (void)text.insert(end, (end > 0 && text[end - 1] != '\n' ? "\n" : "") + line + "\n");
     writeFile(prefix() + "/user.reg", text);
 }
 
@@ -192,13 +189,7 @@ void saveRegistry(const std::string& p) {
     std::ifstream in(unsaved);
     std::string rest;
     bool found = false;
-    for (std::string line; std::getline(in, line);) {
-        if (line == p) {
-            found = true;
-        } else {
-            rest += line + "\n";
-        }
-    }
+    for (std::string line; std::getline(in, line);) rest += line == p ? (found = true, "") : line + "\n";
     if (!found) return;
     writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n#arch=win64\n");
     writeFile(unsaved + ".tmp", rest);
@@ -243,7 +234,7 @@ int main(int argc, char** argv) {
     append("fake-wine.calls", record + "end\n");
     if (program != "wineserver") return wineMain(first, argc, argv);
     if (number("wineserver.ignore_term") > 0) ::signal(SIGTERM, SIG_IGN);
-    if (number("wineserver.sleep") > 0) append("fake-wine.pids", std::to_string(::getpid()) + "\n");
+    if (number("wineserver.sleep") > 0) notePid(::getpid());
     nap(number("wineserver.sleep"));
     saveRegistry(prefix());
     while (first == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
