@@ -13,7 +13,8 @@ using testsupport::writeFile;
 
 TEST(RuntimeValidatorTest, DigestsOfAwkwardPaths) {
     testsupport::TestHome home;
-    // shasum marks a digest with "\" when it escapes the file name.
+    // shasum marks a digest with "\" when it escapes the file name. Its lower-case hex is also what the
+    // launcher's own digest must give, as the runtime's expected one is written.
     for (const std::string name : {"blank \xC3\xBC.dll", "back\\slash.dll", "line\nbreak.dll"}) {
         writeFile(home.root() + "/" + name, name);
         EXPECT_EQ(RuntimeValidator::sha256(home.root() + "/" + name), platform::Sha256::hex(name)) << name;
