@@ -36,8 +36,7 @@ std::vector<std::string> otherProcesses() {
     std::vector<std::string> found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == "1" || std::stoi(pid) == ::getpid())
-            continue;
+        if (!std::isdigit(pid[0]) || pid == "1" || std::stoi(pid) == ::getpid()) continue;
         found.push_back(pid + " " + testsupport::readFile(entry.path().string() + "/cmdline"));
     }
     return found;
