@@ -1,6 +1,5 @@
-// Entry point of the e2e tier: one QApplication, offscreen unless
-// scripts/screenshots --journey asks for the real (virtual) display, with the
-// Qt main-queue poster installed as the launcher installs it.
+// The e2e tier's entry point: offscreen unless scripts/screenshots --journey
+// asks for the real (virtual) display; Qt's main-queue poster as the launcher installs it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
