@@ -51,17 +51,23 @@ void SteamSessionMonitor::updateSteamStatus() {
     auto wine = std::make_shared<bool>(false);
     // The Wine probe is taken before the phase is looked at; the phase is then
     // read on the main thread to decide whether readiness must be probed too.
-    inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
-                 [this, wine, epoch, generation] {
-                     if (epoch != epoch_ || stepAside() || !needsReadinessProbe(fields_.steamPhase, *wine)) {
-                         finishTick(epoch, generation, *wine, std::nullopt);
-                         return;
-                     }
-                     auto ready = std::make_shared<bool>(false);
-                     inBackground(
-                         [probe = options_.isSteamReady, ready] { *ready = probe(); },
+    // Our own Steam client running is Wine running: a client just (re)launched
+    // has no server to find yet, and reading it as gone would drop the launch
+    // being watched, and with it the count of automatic restarts.
+    inBackground(
+        [probe = options_.isWineRunning, &launcher = launcher_, wine] {
+            const bool found = probe();  // every tick takes its probe
+            *wine = found || launcher.isRunning();
+        },
+        [this, wine, epoch, generation] {
+            if (epoch != epoch_ || stepAside() || !needsReadinessProbe(fields_.steamPhase, *wine)) {
+                finishTick(epoch, generation, *wine, std::nullopt);
+                return;
+            }
+            auto ready = std::make_shared<bool>(false);
+            inBackground([probe = options_.isSteamReady, ready] { *ready = probe(); },
                          [this, wine, ready, epoch, generation] { finishTick(epoch, generation, *wine, *ready); });
-                 });
+        });
 }
 
 void SteamSessionMonitor::finishTick(uint64_t epoch, uint64_t generation, bool wineRunning,

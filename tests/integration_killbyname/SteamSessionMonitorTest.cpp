@@ -124,3 +124,15 @@ TEST(SteamSessionMonitorTest, ACloseDuringARestartsKillCallsTheRelaunchOff) {
     EXPECT_EQ(s.host.screens, (std::vector<std::string>{"launching", "loading:Restarting Steam...", "ready"}));
     EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam relaunched after the close";
 }
+
+// A client just launched has no server for the probe to find yet; its own process still counts as
+// Wine running, so the launch being watched (and its restart count) is not dropped for "ready".
+TEST(SteamSessionMonitorTest, OurRunningClientIsWineRunningBeforeItsServerIsUp) {
+    Session s([](auto& o) { o.isWineRunning = [] { return false; }; });
+    s.monitor->startSteam();
+    ASSERT_TRUE(s.launcher.isRunning());
+    s.monitor->updateSteamStatus();
+    ASSERT_TRUE(s.settled());
+    EXPECT_EQ(s.host.screens, (std::vector<std::string>{"launching"}));
+    s.launcher.killAll();
+}
