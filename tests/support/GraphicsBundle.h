@@ -12,7 +12,7 @@ namespace testsupport {
 // into a test's own bundle directory so tests may damage them freely.
 class GraphicsBundle {
 public:
-    explicit GraphicsBundle(const std::string& dir) {
+    explicit GraphicsBundle(const std::string& dir) : dir_(dir) {
         for (const std::string item : {"mesa-x86_64", "mesa-i686", "runtime.lock"}) {
             std::filesystem::copy(
                 std::string(FERROWICK_BUNDLE_DIR) + "/" + item, dir + "/" + item,
@@ -22,8 +22,11 @@ public:
     }
     // The manifest as staged, in file order.
     const RuntimeManifest& manifest() const { return manifest_; }
+    // Where one of its DLLs lies (the benchmarks hash and copy them).
+    std::string fileOf(const ArtifactEntry& artifact) const { return dir_ + "/" + artifact.path; }
 
 private:
+    std::string dir_;
     RuntimeManifest manifest_;
 };
 
