@@ -41,6 +41,16 @@ void SteamSessionMonitor::inBackground(std::function<void()> work, std::function
     });
 }
 
+// The kill of a restart or a close, and its pause, off the main thread.
+void SteamSessionMonitor::killThenPause(std::chrono::milliseconds pause, std::function<void()> then) {
+    inBackground(
+        [&launcher = launcher_, pause] {
+            launcher.killAll();
+            std::this_thread::sleep_for(pause);
+        },
+        std::move(then));
+}
+
 void SteamSessionMonitor::updateSteamStatus() {
     // A restart called off by a close may still be in its kill: a poll now
     // could begin a second restart that the first one's end would double.
@@ -180,25 +190,15 @@ void SteamSessionMonitor::perform(const Action& action) {
         break;
     case Effect::killForRestart:
         restartInFlight_ = true;
-        inBackground(
-            [&launcher = launcher_, pause = options_.restartPause] {
-                launcher.killAll();
-                std::this_thread::sleep_for(pause);
-            },
-            [this] { relaunchAfterKill(); });
+        killThenPause(options_.restartPause, [this] { relaunchAfterKill(); });
         break;
     case Effect::killForClose:
         // The close keeps the button busy, and with it the poll, until the
         // ready screen is up, as a blocking close would.
-        inBackground(
-            [&launcher = launcher_, pause = options_.closePause] {
-                launcher.killAll();
-                std::this_thread::sleep_for(pause);
-            },
-            [this] {
-                buttonInFlight_ = false;
-                apply(closeFinished(fields_));
-            });
+        killThenPause(options_.closePause, [this] {
+            buttonInFlight_ = false;
+            apply(closeFinished(fields_));
+        });
         break;
     }
 }

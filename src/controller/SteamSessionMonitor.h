@@ -101,6 +101,7 @@ private:
     // Runs `work` on a background item, then `then` on the main thread if the
     // monitor still exists.
     void inBackground(std::function<void()> work, std::function<void()> then);
+    void killThenPause(std::chrono::milliseconds pause, std::function<void()> then);
 
     ProcessLauncher& launcher_;
     Host& host_;
