@@ -1,43 +1,28 @@
-// Stands in for the launcher in the kill-point tests: one runtime installation
-// with the built-in paths (under $HOME), which stops at a named point, prints
-// "PAUSED" and waits there to be killed. With the point "none" it runs to the
-// end and prints "RESULT ok" or "RESULT <error kind>".
-//
-// Usage: killpoint_driver URL SHA256 POINT [TAR]
+// Stands in for the launcher in the kill-point tests: one runtime installation with the built-in paths
+// (under $HOME) that stops at POINT, creates $HOME/paused and waits there to be killed; with any other
+// point it exits 0 once installed. Usage: killpoint_driver URL SHA256 POINT [TAR]
 #include <unistd.h>
 
-#include <cstdio>
+#include <fstream>
 #include <future>
-#include <string>
 
 #include "wine/WineDownloader.h"
 
-[[noreturn]] static void pauseForever() {
-    std::printf("PAUSED\n");
-    std::fflush(stdout);
-    for (;;) ::pause();
-}
-
 int main(int argc, char** argv) {
     if (argc < 4) return 2;
-    const std::string point = argv[3];
+    const auto stopAt = [point = std::string(argv[3])](const std::string& reached) {
+        if (reached != point) return;
+        std::ofstream marker(std::string(std::getenv("HOME")) + "/paused");
+        for (marker.close();;) ::pause();
+    };
     WineDownloader::Settings settings = WineDownloader::Settings::defaults();
     settings.downloadURL = argv[1];
     settings.expectedSHA256 = argv[2];
     if (argc > 4) settings.tarPath = argv[4];
     settings.freeSpace = [](const std::string&) { return std::optional<uint64_t>(100'000'000'000); };
-    settings.checkpoint = [point](const std::string& reached) {
-        if (reached == point) pauseForever();
-    };
-
+    settings.checkpoint = stopAt;  // "verified", "runtime removed"
     std::promise<DownloadResult> outcome;
     WineDownloader downloader(settings);
-    downloader.install(
-        [&point](double) {
-            if (point == "download") pauseForever();
-        },
-        [&](const DownloadResult& result) { outcome.set_value(result); });
-    const DownloadResult result = outcome.get_future().get();
-    std::printf("RESULT %s\n", result ? std::to_string(static_cast<int>(result->kind)).c_str() : "ok");
-    return result ? 1 : 0;
+    downloader.install([&](double) { stopAt("download"); }, [&](const DownloadResult& r) { outcome.set_value(r); });
+    return outcome.get_future().get() ? 1 : 0;
 }

@@ -17,25 +17,20 @@ TEST(WineTextTest, Utf8Validation) {
         EXPECT_FALSE(WineText::isValidUtf8(bytes)) << bytes;
 }
 
-TEST(WineTextTest, LeadingCharactersCountsWhatUsersSee) {
+TEST(WineTextTest, LeadingCharactersAsUsersSeeThemTrimAndSeconds) {
     const std::string eAcute = "e\xCC\x81";                                     // e + combining acute
     const std::string flag = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";                // regional D + E
     const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // woman ZWJ girl
     const std::string thumbs = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";              // thumbs up + skin tone
     std::string umlauts;
     for (int i = 0; i < 600; ++i) umlauts += "\xC3\xBC";
-    const std::tuple<std::string, size_t, std::string> cases[] = {
-        {umlauts, 500, umlauts.substr(0, 1000)},
-        {eAcute + eAcute + eAcute, 2, eAcute + eAcute},
-        {flag + flag + "x", 2, flag + flag},
-        {family + "z", 1, family},
-        {thumbs + thumbs, 1, thumbs},
-        {"a\r\nb", 2, "a\r\n"},
-    };
+    const std::tuple<std::string, size_t, std::string> cases[] = {{umlauts, 500, umlauts.substr(0, 1000)},
+                                                                  {eAcute + eAcute + eAcute, 2, eAcute + eAcute},
+                                                                  {flag + flag + "x", 2, flag + flag},
+                                                                  {family + "z", 1, family},
+                                                                  {thumbs + thumbs, 1, thumbs},
+                                                                  {"a\r\nb", 2, "a\r\n"}};
     for (const auto& [text, count, expected] : cases) EXPECT_EQ(WineText::leadingCharacters(text, count), expected);
-}
-
-TEST(WineTextTest, TrimAndSeconds) {
     EXPECT_EQ(WineText::trimWhitespace(" \t\r\n\xC2\xA0wine-11.4 (x)\xE3\x80\x80\r\n"),
               "wine-11.4 (x)");                                   // no-break, ideographic
     EXPECT_EQ(WineText::trimWhitespace("\xC3\xBC"), "\xC3\xBC");  // ends in a continuation byte
