@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 // The support directory is fixed once per process, so each layout is its own test.
 struct Layout {
     std::string name, legacy, current;
+    friend std::ostream& operator<<(std::ostream& os, const Layout& l) { return os << l.name; }
 };
 class MigrationTest : public ::testing::TestWithParam<Layout> {};
 
