@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <future>
@@ -175,33 +176,40 @@ class KillPointTest : public ::testing::TestWithParam<const char*> {};
 TEST_P(KillPointTest, RestartFindsAWholeRuntimeOrNone) {
     const std::string point = GetParam();
     testsupport::TestHome home;
-    const Settings settings = Settings::defaults();
-    const std::string served = buildServedFile(home.root() + "/served", kGood), paused = home.home() + "/paused";
+    const std::string served = buildServedFile(home.root() + "/served", kGood), paused = home.root() + "/paused";
+    Settings settings = Settings::defaults();
+    settings.expectedSHA256 = platform::Sha256::hex(readFile(served));
+    kSpace(100'000'000'000)(settings);
     writeRuntime(settings.wineDir, kGood, "previous");
     const std::string slowTar = home.root() + "/slow-tar";  // unpacks one file, then waits for its launcher's end
     writeFile(slowTar, "#!/bin/sh\n/usr/bin/tar \"$@\" 'Wine Staging.app/Contents/Info.plist' && : >'" + paused +
                            "' && while kill -0 $PPID 2>/dev/null; do sleep 0.05; done\n");
     fs::permissions(slowTar, fs::perms::owner_all);
-    HttpTestServer server({served});
-    const auto driver = [&](const std::string& stopAt) {
-        std::vector<std::string> args = {server.url(), platform::Sha256::hex(readFile(served)), stopAt, slowTar};
-        if (stopAt != "unpacking") args.pop_back();
-        return platform::SubprocessSpec{testsupport::testProgram("killpoint_driver"), args,
-                                        platform::currentEnvironment(), platform::OutputMode::Inherit};
-    };
-    const auto killed = platform::Subprocess::start(driver(point)).process;
-    ASSERT_TRUE(killed);
+    const pid_t launcher = ::fork();  // the launcher, forked while this process runs no other thread
+    if (launcher == 0) {
+        HttpTestServer server({served});
+        settings.downloadURL = server.url();
+        settings.tarPath = point == "unpacking" ? slowTar : settings.tarPath;
+        settings.checkpoint = [&](const std::string& reached) {  // "verified", "runtime removed"
+            if (reached == point) writeFile(paused, ""), ::pause();
+        };
+        WineDownloader downloader(settings);
+        downloader.install([&](double) { settings.checkpoint("download"); }, [](const DownloadResult&) {});
+        for (;;) ::pause();
+    }
     for (int i = 0; i < 3000 && !fs::exists(paused); ++i) std::this_thread::sleep_for(10ms);  // catches a hang
-    ASSERT_TRUE(fs::exists(paused));
-    killed->sendSignal(SIGKILL);
-    EXPECT_TRUE(killed->waitFor(60));
-
+    ::kill(launcher, SIGKILL);
+    ASSERT_TRUE(::waitpid(launcher, nullptr, 0) == launcher && fs::exists(paused));
     const bool stillInstalled = point != "runtime removed";
+    HttpTestServer server({served});
+    settings.downloadURL = server.url();
+    Outcome again;
     WineDownloader restarted(settings);
     EXPECT_EQ(restarted.isInstalled(), stillInstalled);
     EXPECT_EQ(readFile(settings.wineDir + "/fixture-marker"), stillInstalled ? "previous" : "");
-    const auto again = platform::Subprocess::run(driver("none"));
-    EXPECT_TRUE(again && again->exit.status == 0);
+    again.install(restarted);
+    ASSERT_EQ(again.done.wait_for(120s), std::future_status::ready);
+    EXPECT_FALSE(again.results[0]) << again.results[0]->message;
     EXPECT_TRUE(restarted.isInstalled());
     EXPECT_EQ(readFile(settings.wineDir + "/fixture-marker"), "fresh");
     EXPECT_EQ(std::distance(fs::directory_iterator(settings.supportDir), {}), 2) << "wine and launcher.log only";
