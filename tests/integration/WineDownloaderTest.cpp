@@ -138,24 +138,17 @@ TEST_P(InstallOutcomeTest, ReportsOnceLogsAndLeavesNothingBehind) {
 
 // One row per error the user can be shown, and the bounds on a body: the free space, but 256 MiB
 // (268435456 bytes), and an announced length.
+const HttpTestServer::Options kNoLength{.announce = ""}, kElsewhere{.redirectTo = "http://elsewhere.example/w.tar.xz"};
 INSTANTIATE_TEST_SUITE_P(
     LoopbackServer, InstallOutcomeTest,
     ::testing::Values(
         Row{"RedirectedWithExactlyEnoughSpace", kGood, std::nullopt, kSpace(2'000'000'000)},
-        Row{"FreeSpaceAndLengthUnknown", kGood, std::nullopt, kSpace(std::nullopt), {.announce = ""}},
+        Row{"FreeSpaceAndLengthUnknown", kGood, std::nullopt, kSpace(std::nullopt), kNoLength},
         Row{"SecondInstallWins", kGood, std::nullopt, nullptr, {}, Twist::installedTwice},
         Row{"OneByteShort", kGood, Kind::diskSpaceLow, kSpace(1'999'999'999)},
-        Row{"RedirectToPlainHttpElsewhere",
-            kGood,
-            Kind::networkError,
-            nullptr,
-            {.redirectTo = "http://elsewhere.example/w.tar.xz"}},
+        Row{"RedirectToPlainHttpElsewhere", kGood, Kind::networkError, nullptr, kElsewhere},
         Row{"AnnouncedBeyondFreeSpace", kGood, Kind::networkError, nullptr, {.announce = "1000000000000"}},
-        Row{"UnannouncedBodyBeyondFreeSpace",
-            kGood,
-            Kind::networkError,
-            kSpace(2'000'000'000, 268'535'456),
-            {.announce = ""}},
+        Row{"UnannouncedBodyBeyondFreeSpace", kGood, Kind::networkError, kSpace(2'000'000'000, 268'535'456), kNoLength},
         Row{"ChunkedPastItsAnnouncedLength", kGood, Kind::networkError, nullptr, {.announce = "1000", .chunked = true}},
         Row{"DigestMismatch", kGood, Kind::checksumMismatch,
             [](Settings& s) { s.expectedSHA256 = platform::Sha256::hex("other"); }},
