@@ -62,34 +62,31 @@ private:
     void respond(int fd) {
         const timeval limit{30, 0};  // a client that stops talking cannot hold the server
         for (int option : {SO_SNDTIMEO, SO_RCVTIMEO}) ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
-        std::string request, body;
+        std::string request;
         char block[65536];
         for (ssize_t n = 1; n > 0 && request.find("\r\n\r\n") == std::string::npos;)
             if ((n = ::recv(fd, block, sizeof block, 0)) > 0) request.append(block, static_cast<size_t>(n));
         const auto begin = request.find(' ') + 1;  // "GET /target HTTP/1.1"
         const bool file = request.compare(begin, request.find(' ', begin) - begin, kServedPath) == 0;
         const char* length = options_.announce;
-        std::string head = file ? "HTTP/1.1 200 OK"
-                                : "HTTP/1.1 302 Found\r\nLocation: " +
-                                      (options_.redirectTo.empty() ? kServedPath : options_.redirectTo) +
-                                      "\r\nContent-Length: 0";
+        std::string out = file ? "HTTP/1.1 200 OK"
+                               : "HTTP/1.1 302 Found\r\nLocation: " +
+                                     (options_.redirectTo.empty() ? kServedPath : options_.redirectTo) +
+                                     "\r\nContent-Length: 0";
         if (file && (!length || *length))
-            head += "\r\nContent-Length: " + (length ? length : std::to_string(::lseek(fileFd_, 0, SEEK_END)));
-        if (file && options_.chunked) head += "\r\nTransfer-Encoding: chunked";
-        body = head + "\r\nConnection: close\r\n\r\n";
+            out += "\r\nContent-Length: " + (length ? length : std::to_string(::lseek(fileFd_, 0, SEEK_END)));
+        if (file && options_.chunked) out += "\r\nTransfer-Encoding: chunked";
+        out += "\r\nConnection: close\r\n\r\n";
         // Block by block; a chunked body ends with an empty chunk. A send that fails: the client left.
-        for (off_t offset = 0; file; offset += 65536) {
+        for (off_t offset = 0; file; offset += 65536, out.clear()) {
             const ssize_t n = ::pread(fileFd_, block, sizeof block, offset);
             if (n < 0 || (n == 0 && !options_.chunked)) break;
-            const std::string data(block, static_cast<size_t>(n));
             char size[20];
-            body += options_.chunked
-                        ? std::string(size, std::to_chars(size, size + 16, n, 16).ptr) + "\r\n" + data + "\r\n"
-                        : data;
-            if (::send(fd, body.data(), body.size(), 0) != static_cast<ssize_t>(body.size()) || n == 0) return;
-            body.clear();
+            if (options_.chunked) out.append(size, std::to_chars(size, size + 16, n, 16).ptr).append("\r\n");
+            out.append(block, static_cast<size_t>(n)).append(options_.chunked ? "\r\n" : "");
+            if (::send(fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()) || n == 0) return;
         }
-        ::send(fd, body.data(), body.size(), 0);
+        ::send(fd, out.data(), out.size(), 0);
     }
 
     Options options_;
