@@ -47,7 +47,7 @@ std::string buildServedFile(const std::string& dir, const char* version) {
     if (!version) return writeFile(path, bulk), path;
     writeRuntime(tree + kWineTree, version, "fresh");
     writeFile(tree + kWineTree + "/lib/bulk.bin", bulk);
-    writeFile(tree + "/Wine Staging.app/Contents/Info.plist", "<plist/>\n");  // stays out of the install
+    writeFile(tree + "/Wine Staging.app/Contents/Info.plist", "<plist/>\n");  // the slow tar unpacks only this
     const auto packed = platform::Subprocess::run(
         {"/usr/bin/tar", {"-cJf", path, "-C", tree, "Wine Staging.app"}, {}, platform::OutputMode::Null});
     return packed && packed->exit.status == 0 ? path : throw std::runtime_error("tar failed");
