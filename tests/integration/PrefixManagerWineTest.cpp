@@ -1,4 +1,6 @@
-// PrefixManager's Wine commands against the fake Wine runtime: the setup log, prefix creation, installers.
+// PrefixManager's Wine commands against the fake Wine runtime: the setup log, prefix creation,
+// graphics DLL deployment (with real copies of the built bundle's DLLs) and installers.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,11 +9,14 @@
 #include <thread>
 
 #include "logging/Logger.h"
+#include "runtime/RuntimeValidator.h"
 #include "support/FakeWine.h"
+#include "support/GraphicsBundle.h"
 #include "support/TestHome.h"
 #include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;
+using testing::HasSubstr;
 using testsupport::readFile;
 using testsupport::writeFile;
 using Lines = std::vector<std::string>;
@@ -45,7 +50,6 @@ TEST_F(PrefixManagerWineTest, SetupLog) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), {}),
               earlier + "\n--- wine C:\\My Setup.exe /S ---\ndone--- wine --version ---\n" + failed.output + "\n");
     EXPECT_TRUE(!fs::exists(log + ".k3Jq9Z") && fs::remove(log + ".old"));
-
     writeFile(log, std::string(70000, 'b') + "\xE2\x82");  // ends inside a letter
     (void)manager.runWine({"wineboot"});
     EXPECT_EQ(readFile(log), "--- wine wineboot ---\n");
@@ -57,7 +61,7 @@ TEST_F(PrefixManagerWineTest, SetupLog) {
     fs::create_directories(log + "/inside");
     const auto r = manager.runWine({"--version"});
     EXPECT_EQ(r.output + std::to_string(r.status), "wine-11.4 (Staging)\n0");
-    for (const auto& e : fs::directory_iterator(fs::path(log).parent_path()))
+    for (const auto& e : fs::directory_iterator(fs::path(log).parent_path()))  // no temporary file left
         EXPECT_EQ(e.path().filename().string().rfind("setup-output.log.", 0), std::string::npos) << e.path();
 }
 
@@ -79,39 +83,80 @@ TEST_F(PrefixManagerWineTest, OutputAndConcurrentSections) {
     for (auto& th : threads) th.join();
     const std::string text = readFile(log);
     EXPECT_EQ(text.size(), 3 + 4 * (body.size() + 20));  // four sections joined by "\n", nothing else
-    for (int t = 0; t < 4; ++t) {
-        const size_t at = text.find("--- wine T" + std::to_string(t) + ".exe ---\n");
-        EXPECT_TRUE(at != std::string::npos && text.compare(at + 20, body.size(), body) == 0) << t;
-    }
+    for (int t = 0; t < 4; ++t) EXPECT_THAT(text, HasSubstr("--- wine T" + std::to_string(t) + ".exe ---\n" + body));
 }
 
 TEST_F(PrefixManagerWineTest, CreatePrefixAndCheckVersion) {
     const std::string answer = std::string(300, 'a') + std::string(300, 'b');
     const Lines failedStatus = {"Creating Wine prefix...", "Failed to create Wine prefix"};
     const std::tuple<Control, std::string, Lines> cases[] = {
-        {{{"wineboot.create", "noreg"}}, "/wine", {"Creating Wine prefix..."}},  // no registry: no prefix
-        {{{"wineboot.exit", "1"}, {"wineboot.output", answer}}, "/wine", failedStatus},
-        {{}, "/no/wine", failedStatus},
+        {{{"wineboot.create", "noreg"}}, manager.wineBin(), {"Creating Wine prefix..."}},  // no registry: no prefix
+        {{{"wineboot.exit", "1"}, {"wineboot.output", answer}}, manager.wineBin(), failedStatus},
+        {{}, home.root() + "/no/wine", failedStatus},
     };
-    int n = 0;
     for (const auto& [control, wineBin, statuses] : cases) {
         wine.configure(control);
         status.clear();
-        PrefixManager m(home.root() + "/case " + std::to_string(++n),
-                        wineBin == "/wine" ? manager.wineBin() : home.root() + wineBin);
-        EXPECT_FALSE(m.createPrefix(collect) || m.prefixExists()) << n;
-        EXPECT_EQ(status, statuses) << n;
+        PrefixManager m(home.root() + "/new prefix", wineBin);
+        EXPECT_FALSE(m.createPrefix(collect) || m.prefixExists());
+        EXPECT_EQ(status, statuses);
     }
     // Wine's answer to a failed wineboot is logged to its first 500 characters.
-    EXPECT_NE(readFile(Logger::logPath()).find("] [ERROR] wineboot failed: " + answer.substr(0, 500) + "\n"),
-              std::string::npos);
+    EXPECT_THAT(readFile(Logger::logPath()), HasSubstr("] [ERROR] wineboot failed: " + answer.substr(0, 500) + "\n"));
     // The version is Wine's answer trimmed, and it must start with the required one.
-    for (const auto& [output, valid, version] : {std::tuple{" \twine-11.4 (Staging)\r\n", true, "wine-11.4 (Staging)"},
-                                                 {"Wine wine-11.4\n", false, "Wine wine-11.4"}}) {
+    for (const auto& [output, want] :
+         {std::pair{" \twine-11.4 (Staging)\r\n", "1 wine-11.4 (Staging)"}, {"Wine wine-11.4\n", "0 Wine wine-11.4"}}) {
         wine.set("version.output", output);
         const auto check = manager.checkWineVersion();
-        EXPECT_EQ(std::to_string(check.valid) + check.version, std::to_string(valid) + version);
+        EXPECT_EQ(std::to_string(check.valid) + " " + check.version, want);
     }
+}
+
+TEST_F(PrefixManagerWineTest, DeployCopiesWritesTheRegistryAndDetectsAnyLaterChange) {
+    const auto artifacts = testsupport::GraphicsBundle(home.bundle()).manifest().artifacts;
+    const auto deployed = [&](size_t i) { return RuntimeValidator::deployedPath(manager.prefixPath(), artifacts[i]); };
+    const auto copied = [&] {  // how many DLLs, in manifest order, were copied before the first that was not
+        size_t n = 0;
+        while (n < 6 && fs::is_regular_file(deployed(n)) &&
+               readFile(deployed(n)) == readFile(home.bundle() + "/" + artifacts[n].path))
+            ++n;
+        return n;
+    };
+    const std::string configuring = "Configuring environment...";
+    // damage, last status (a fault stops before the registry is written), DLLs copied, result
+    const std::tuple<std::function<void()>, std::string, size_t, bool> cases[] = {
+        {[&] { writeFile(deployed(2), "old"); }, configuring, 6, true},
+        {[&] { fs::remove(home.bundle() + "/" + artifacts[5].path); },  // libz-1.dll of mesa-i686 only
+         "A required component is missing.\nPlease reinstall Ferrowick.", 5, false},
+        {[&] { fs::remove_all(manager.prefixPath() + "/drive_c/windows/syswow64"); },
+         "Failed to install a required component.", 3, false},
+        {[&] { wine.set("reg.exit", 1); }, configuring, 6, true},
+    };
+    for (const auto& [damage, lastStatus, copies, result] : cases) {
+        wine.configure({});
+        fs::remove_all(manager.prefixPath());
+        testsupport::GraphicsBundle restaged(home.bundle());
+        ASSERT_TRUE(manager.createPrefix({}));
+        damage();
+        status.clear();
+        const size_t callsBefore = wine.calls("wine").size();
+        EXPECT_EQ(manager.deployMesaDLLs(collect), result) << lastStatus;
+        EXPECT_EQ(status, (Lines{"Installing components...", lastStatus}));
+        EXPECT_EQ(wine.calls("wine").size() - callsBefore, lastStatus == configuring ? 5u : 0u) << lastStatus;
+        EXPECT_EQ(copied(), copies) << lastStatus;
+        EXPECT_EQ(manager.mesaDLLsDeployed(), result) << lastStatus;
+    }
+    for (size_t i = 0; i < 6; ++i) {  // any one deployed copy changed makes the whole set stale
+        const std::string original = readFile(deployed(i));
+        writeFile(deployed(i), original + "x");
+        EXPECT_FALSE(manager.mesaDLLsDeployed()) << deployed(i);
+        writeFile(deployed(i), original);
+    }
+    // The values reach the prefix's user.reg, where the registry report finds the overrides.
+    wine.configure({});
+    ASSERT_TRUE(manager.deployMesaDLLs({}) && manager.mesaDLLsDeployed());
+    EXPECT_EQ(Logger::registryOverrideLines(readFile(manager.prefixPath() + "/user.reg")),
+              (Lines{"  Override: \"opengl32\"=\"native\"", "  Override: \"libgallium_wgl\"=\"native\""}));
 }
 
 TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgument) {
@@ -126,9 +171,9 @@ TEST_F(PrefixManagerWineTest, RunInstallerPassesThePathAsOneArgument) {
         if (exit != "0") statuses.push_back("Installation may have failed (exit code " + exit + ")");
         EXPECT_EQ(status, statuses);
         EXPECT_EQ(wine.calls().back().args, Lines{installer});
-        const std::string text = readFile(Logger::logPath());
-        EXPECT_NE(text.find("] [INFO] Running user-provided installer: " + installer + "\n"), std::string::npos);
-        EXPECT_NE(text.find("] [INFO] Installer exited with code " + exit + "\n"), std::string::npos);
+        EXPECT_THAT(readFile(Logger::logPath()),
+                    testing::AllOf(HasSubstr("] [INFO] Running user-provided installer: " + installer + "\n"),
+                                   HasSubstr("] [INFO] Installer exited with code " + exit + "\n")));
     }
     EXPECT_FALSE(fs::exists("PWNED") || fs::exists(home.tmp() + "/PWNED"));
 }

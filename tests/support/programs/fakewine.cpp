@@ -23,16 +23,11 @@ std::string gDir;  // the bin directory holding the fixture and its files
 std::map<std::string, std::string> gControl;
 const auto gStart = std::chrono::steady_clock::now();
 
-double number(const std::string& key, double fallback = 0) {
-    const auto it = gControl.find(key);
-    return it == gControl.end() ? fallback : std::atof(it->second.c_str());
-}
-double elapsed() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - gStart).count();
-}
-void nap(double seconds = 0.02) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
+const auto number = [](const std::string& key, double fallback = 0) {
+    return gControl.count(key) ? std::atof(gControl[key].c_str()) : fallback;
+};
+const auto elapsed = [] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - gStart).count(); };
+const auto nap = [](double seconds = 0.02) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
 void writeAll(int fd, const std::string& text) {
     for (ssize_t done = 0, n = 0; done < static_cast<ssize_t>(text.size()); done += n)
         if ((n = ::write(fd, text.data() + done, text.size() - done)) <= 0) return;
@@ -42,9 +37,7 @@ void append(const std::string& name, const std::string& text) {
     const int fd = ::open((gDir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd >= 0) writeAll(fd, text), ::close(fd);
 }
-void notePid(pid_t pid) {
-    if (pid > 0) append("fake-wine.pids", std::to_string(pid) + "\n");
-}
+const auto notePid = [](pid_t pid) { pid > 0 ? append("fake-wine.pids", std::to_string(pid) + "\n") : void(); };
 // Replaced by a rename, so no reader sees half a file.
 void writeFile(const std::string& path, const std::string& text) {
     std::error_code ec;
@@ -59,41 +52,40 @@ pid_t spawn(const char* exe, const char* role, const char* extra = nullptr) {
     if (pid == 0) ::execl(path.c_str(), path.c_str(), role, extra, static_cast<char*>(nullptr)), ::_exit(127);
     return notePid(pid), pid;
 }
-std::string prefix() {
+const auto prefix = [] {
     const char* p = std::getenv("WINEPREFIX");
-    return p && *p ? p : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
-}
+    return std::string(p ? p : "");
+};
 
 // The server state "fake-wineserver.alive" holds "<pid>\n<prefix>\n" (an empty prefix: any prefix).
-const std::string& marker() {
-    static const std::string path = gDir + "/fake-wineserver.alive";
-    return path;
-}
-bool readMarker(long& pid, std::string& owner) {
-    std::ifstream in(marker());
-    std::string pidText;
-    if (!std::getline(in, pidText)) return false;
-    return std::getline(in, owner), pid = std::atol(pidText.c_str()), true;
-}
-bool serverAliveFor(const std::string& p) {
-    long pid = 0;
+const auto marker = [] { return gDir + "/fake-wineserver.alive"; };
+struct Server {
+    bool alive = false;
+    pid_t pid = 0;
     std::string owner;
-    return readMarker(pid, owner) && (owner.empty() || owner == p);
+};
+Server server() {
+    std::ifstream in(marker());
+    std::string pid;
+    Server s;
+    s.alive = static_cast<bool>(std::getline(in, pid));
+    return std::getline(in, s.owner), s.pid = std::atoi(pid.c_str()), s;
 }
+const auto serverAliveFor = [](const std::string& p, const Server& s = server()) {
+    return s.alive && (s.owner.empty() || s.owner == p);
+};
 // Removes `p`'s server state and ends its process; `anyOwner`: an unowned state too.
 void endServer(const std::string& p, bool anyOwner) {
-    long pid = 0;
-    std::string owner;
-    if (!readMarker(pid, owner) || !(owner == p || (anyOwner && owner.empty()))) return;
+    const Server s = server();
+    if (!s.alive || !(s.owner == p || (anyOwner && s.owner.empty()))) return;
     ::unlink(marker().c_str());
-    if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
+    if (s.pid > 0) ::kill(s.pid, SIGTERM);
 }
 // A fake server lives while the state names it, at most server.lifetime seconds.
 int serve() {
     for (bool claimed = false;; nap()) {
-        long pid = 0;
-        std::string owner;
-        const bool mine = readMarker(pid, owner) && pid == ::getpid();
+        const Server s = server();
+        const bool mine = s.alive && s.pid == ::getpid();
         claimed = claimed || mine;
         if (!mine && (claimed || elapsed() > 2.0)) return 0;
         if (elapsed() > number("server.lifetime", 60)) return mine && ::unlink(marker().c_str()), 0;
