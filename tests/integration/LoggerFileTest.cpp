@@ -28,13 +28,13 @@ TEST(LoggerFileTest, StartEmptiesTheLogWhichTakesWholeLinesFromManyThreadsUntilD
     for (auto& th : threads) th.join();
     std::istringstream in(logText());
     std::vector<int> next(8, 0);
-    int t = -1, i = -1;
     for (std::string l; std::getline(in, l);) {
-        char more;
-        ASSERT_EQ(std::sscanf(l.c_str(), "[HH:mm:ss.SSS] [INFO] %d line %d%c", &t, &i, &more), 2) << l;
-        ASSERT_EQ(i, next.at(t)++) << "lines of one thread out of order";
+        int t = -1, i = -1, n = 0;  // every line whole, each thread's in order, nothing of the previous run
+        ASSERT_TRUE(std::sscanf(l.c_str(), "[HH:mm:ss.SSS] [INFO] %d line %d%n", &t, &i, &n) == 2 &&
+                    n == static_cast<int>(l.size()) && i == next.at(t)++)
+            << l;
     }
-    EXPECT_EQ(next, std::vector<int>(8, 10000)) << "every line once, and nothing of the previous run";
+    EXPECT_EQ(next, std::vector<int>(8, 10000));
     fs::remove(Logger::logPath());
     Logger::shared().info("dropped");
     EXPECT_FALSE(fs::exists(Logger::logPath()));

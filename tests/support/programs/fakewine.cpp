@@ -92,15 +92,10 @@ int serve() {
     }
 }
 
-// The keys every command has: output, a child left behind, delay, end.
+// The keys every command has: output, delay, end.
 int finish(const std::string& cmd, const std::string& defaultOutput = "") {
     writeAll(1, gControl.count(cmd + ".output") ? gControl[cmd + ".output"] : defaultOutput);
     writeAll(2, gControl[cmd + ".stderr"]);
-    if (const double seconds = number(cmd + ".child"); seconds > 0) {
-        const pid_t pid = ::fork();
-        if (pid == 0) nap(seconds), ::_exit(0);
-        notePid(pid);
-    }
     if (number(cmd + ".sleep") > 0) notePid(::getpid()), nap(number(cmd + ".sleep"));
     if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) ::signal(sig, SIG_DFL), ::raise(sig);
     return static_cast<int>(number(cmd + ".exit"));
