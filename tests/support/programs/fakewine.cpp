@@ -130,21 +130,17 @@ void regAdd(int argc, char** argv) {
     if (argc < 4 || std::string(argv[2]) != "add") return;
     std::map<std::string, std::string> option;
     for (int i = 4; i + 1 < argc; i += 2) option[argv[i]] = argv[i + 1];
-    const auto escaped = [](const std::string& s) {
-        std::string out;
-        for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
-        return out;
-    };
-    std::string key = argv[3];
-    if (key.rfind("HKEY_CURRENT_USER\\", 0) == 0) key.erase(0, 18);
-    const std::string name = "\"" + escaped(option["/v"]) + "\"=";
+    std::string key;  // without the hive, its backslashes doubled as Wine writes them
+    for (const char* c = argv[3] + (std::string(argv[3]).rfind("HKEY_CURRENT_USER\\", 0) == 0 ? 18 : 0); *c; ++c)
+        key += *c == '\\' ? std::string("\\\\") : std::string(1, *c);
+    const std::string name = "\"" + option["/v"] + "\"=";  // the launcher's names and data need no escaping
     char dword[32];
     std::snprintf(dword, sizeof dword, "dword:%08lx", std::strtoul(option["/d"].c_str(), nullptr, 0));
-    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + escaped(option["/d"]) + "\"");
+    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + option["/d"] + "\"");
     std::ifstream in(prefix() + "/user.reg", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     // Wine stamps every key: "[KEY] <seconds>" and a "#time=" line (hex 100 ns units).
-    const std::string opening = "\n[" + escaped(key) + "] ";
+    const std::string opening = "\n[" + key + "] ";
     if (text.find(opening) == std::string::npos) text += opening + "1765000000\n#time=1db66a2c5e0f3a4\n";
     const size_t body = text.find('\n', text.find(opening) + 1) + 1;
     const size_t end = std::min(text.find("\n[", body), text.size());
