@@ -20,8 +20,7 @@ bool waitFor(const std::function<bool()>& condition) {
     return condition();
 }
 
-class ProcessLauncherTest : public ::testing::Test {
-protected:
+struct ProcessLauncherTest : ::testing::Test {
     ProcessLauncherTest() {
         queue.install();
         launcher.setOnExit([this](int32_t status) { exits.push_back(status); });
@@ -44,32 +43,34 @@ protected:
 
 TEST_F(ProcessLauncherTest, RunsSteamInTheSafeEnvironmentOnceAtATimeAndOnlyWithARuntime) {
     testsupport::writeFile(ProcessLauncher::outputLogPath(), "an older launch\n");
-    wine.set("steam.output", "latest\n");
-    wine.set("steam.quit_after", "0.2");
-    wine.set("steam.exit", 7);
+    wine.configure({{"steam.helper_delay", "never"},
+                    {"steam.output", "latest\n"},
+                    {"steam.quit_after", "0.2"},
+                    {"steam.exit", "7"}});
     ASSERT_TRUE(launch());
     EXPECT_FALSE(launch()) << "a second launch while the first runs";
     ASSERT_TRUE(exitHandled());
     EXPECT_EQ(exits, std::vector<int32_t>{7});
-    EXPECT_EQ(testsupport::readFile(ProcessLauncher::outputLogPath()), "latest\n");
-    EXPECT_FALSE(launcher.hasLogHandle());
+    EXPECT_TRUE(testsupport::readFile(ProcessLauncher::outputLogPath()) == "latest\n" && !launcher.hasLogHandle());
     const auto calls = wine.calls("wine");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].args, std::vector<std::string>{"C:\\Program Files (x86)\\Steam\\steam.exe"});
     EXPECT_EQ(calls[0].env.at("WINEPREFIX"), home.home() + "/Library/Application Support/Ferrowick/prefix");
-    EXPECT_EQ(calls[0].env, testsupport::wineChildEnvironment(Constants::prefixPath()));
     fs::permissions(Constants::wineBin(), fs::perms::owner_read);  // not even root may run it
     EXPECT_FALSE(launch() || launcher.hasGameProcess() || launcher.hasLogHandle()) << "a failed start keeps nothing";
     fs::remove(Constants::wineBin());
     EXPECT_FALSE(launch() || launcher.hasGameProcess()) << "no runtime, no launch";
 }
 
-TEST_F(ProcessLauncherTest, ALateExitOfAnOlderLaunchIsDropped) {
+// The exit notice of an older launch, or of a destroyed launcher, waiting in the main queue is dropped.
+TEST_F(ProcessLauncherTest, StaleExitNoticesAreDropped) {
     wine.set("steam.quit_after", "0.1");
-    ASSERT_TRUE(launch());
-    // The first process ends; its notice waits in the main queue.
-    ASSERT_TRUE(waitFor([&] { return !launcher.isRunning() && queue.pending() == 1; }));
-    wine.unset("steam.quit_after");
+    std::optional<ProcessLauncher> shortLived(std::in_place);
+    shortLived->setOnExit([&](int32_t status) { exits.push_back(status); });
+    ASSERT_TRUE(shortLived->launchSteam(Constants::prefixPath()) && launch());
+    ASSERT_TRUE(waitFor([&] { return !shortLived->isRunning() && !launcher.isRunning() && queue.pending() == 2; }));
+    shortLived.reset();
+    wine.set("steam.quit_after", "0");  // never
     ASSERT_TRUE(launch());
     queue.drain();
     EXPECT_TRUE(exits.empty());
@@ -77,15 +78,4 @@ TEST_F(ProcessLauncherTest, ALateExitOfAnOlderLaunchIsDropped) {
     launcher.terminate();
     ASSERT_TRUE(exitHandled());
     EXPECT_EQ(exits.size(), 1u);  // the second launch's own exit, once
-}
-
-TEST_F(ProcessLauncherTest, AnExitNoticeForADestroyedLauncherIsDropped) {
-    wine.set("steam.quit_after", "0.1");
-    std::optional<ProcessLauncher> shortLived(std::in_place);
-    shortLived->setOnExit([&](int32_t status) { exits.push_back(status); });
-    ASSERT_TRUE(shortLived->launchSteam(Constants::prefixPath()));
-    ASSERT_TRUE(waitFor([&] { return !shortLived->isRunning(); }));
-    shortLived.reset();
-    queue.drainUntil([] { return false; }, 500ms);
-    EXPECT_TRUE(exits.empty());
 }

@@ -43,7 +43,6 @@ TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
     testsupport::writeFile(home.root() + "/plain.sh", "#!/bin/sh\necho hi\n");
     for (const auto& [path, error] : {std::pair{home.root() + "/missing", "No such file or directory"},
                                       {home.root() + "/plain.sh", "Permission denied"},  // no run bit
-                                      {home.root(), "Permission denied"},
                                       {std::string("relative/path"), "not absolute"}}) {
         const auto started = Subprocess::start({path, {}, {}, OutputMode::Null});
         EXPECT_TRUE(!started.process && started.error.find(error) != std::string::npos)

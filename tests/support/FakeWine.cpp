@@ -14,32 +14,25 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
-namespace {
-
-std::string binDir() {
-    return Constants::wineDir() + "/bin";
+static std::string file(const std::string& name) {
+    return Constants::wineDir() + "/bin/" + name;
 }
 
-// A listed pid is ours only while its command line still names the bin
-// directory; anything else is a recycled pid. A process in the middle of exec
-// shows an empty command line for a moment, so that one is read again.
-bool isFixtureProcess(int pid) {
+// A listed pid is ours only while its command line names the bin directory (else it was recycled);
+// a process in the middle of exec shows an empty command line for a moment.
+static bool isFixtureProcess(int pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const std::string stat = readFile(proc + "/stat");
+    for (int attempt = 0; attempt < 50; ++attempt, std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        const std::string stat = readFile(proc + "/stat"), cmdline = readFile(proc + "/cmdline");
         const auto close = stat.rfind(')');
         if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z') return false;
-        const std::string cmdline = readFile(proc + "/cmdline");
-        if (!cmdline.empty()) return cmdline.rfind(binDir() + "/", 0) == 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (!cmdline.empty()) return cmdline.rfind(file(""), 0) == 0;
     }
     return false;
 }
 
-}  // namespace
-
 FakeWine::FakeWine() {
-    fs::create_directories(binDir());
+    fs::create_directories(file(""));
     for (const auto* target : {&Constants::wineBin(), &Constants::wineserver()})
         fs::copy_file(testProgram("fakewine"), *target, fs::copy_options::overwrite_existing);
     writeControl();
@@ -55,15 +48,13 @@ FakeWine::~FakeWine() {
 void FakeWine::writeControl() const {
     std::string text;
     for (const auto& [key, value] : control_) text += fakeWineField(key, value);
-    // Replaced atomically: a wine started by another thread never reads half a file.
-    const std::string path = binDir() + "/fake-wine.control";
-    writeFile(path + ".tmp", text);
-    fs::rename(path + ".tmp", path);
+    writeFile(file("fake-wine.control.tmp"), text);  // renamed: a wine started meanwhile never reads half a file
+    fs::rename(file("fake-wine.control.tmp"), file("fake-wine.control"));
 }
 
 std::vector<FakeWineCall> FakeWine::calls(const std::string& program) const {
     std::vector<FakeWineCall> out;
-    std::istringstream in(readFile(binDir() + "/fake-wine.calls"));
+    std::istringstream in(readFile(file("fake-wine.calls")));
     while (in) {
         FakeWineCall call;
         for (std::string tag, value; readFakeWineField(in, tag, value);) {
@@ -77,18 +68,17 @@ std::vector<FakeWineCall> FakeWine::calls(const std::string& program) const {
 }
 
 bool FakeWine::serverAlive() const {
-    return fs::exists(binDir() + "/fake-wineserver.alive");
+    return fs::exists(file("fake-wineserver.alive"));
 }
 
 void FakeWine::setServerAlive(bool alive, const std::string& prefix) {
-    std::error_code ec;
-    alive ? writeFile(binDir() + "/fake-wineserver.alive", "0\n" + prefix + "\n")
-          : (void)fs::remove(binDir() + "/fake-wineserver.alive", ec);
+    alive ? writeFile(file("fake-wineserver.alive"), "0\n" + prefix + "\n")
+          : (void)fs::remove(file("fake-wineserver.alive"));
 }
 
 std::vector<int> FakeWine::livePids() const {
     std::vector<int> out;
-    std::istringstream in(readFile(binDir() + "/fake-wine.pids"));
+    std::istringstream in(readFile(file("fake-wine.pids")));
     for (int pid; in >> pid;)
         if (pid > 0 && isFixtureProcess(pid)) out.push_back(pid);
     return out;

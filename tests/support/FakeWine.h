@@ -18,29 +18,20 @@ inline bool readFakeWineField(std::istream& in, std::string& tag, std::string& v
     if (!(in >> tag) || tag == "end" || !std::getline(in, length, ':')) return false;
     value.assign(std::stoul(length), '\0');
     in.read(value.data(), static_cast<std::streamsize>(value.size()));
-    in.ignore(1);  // the line break
-    return true;
+    return in.ignore(1), true;  // the line break
 }
 
-// What every Wine child must see, stated literally: HOME, USER, PATH, TMPDIR and LANG where this
-// process has them, WINEPREFIX, and the runtime's nine settings. Nothing else (TestHome plants
-// FERROWICK_UNLISTED and WINEDEBUG=+all in this process, so a leak shows).
+// What every Wine child must see, literally: WINEPREFIX, the runtime's nine settings, and HOME, USER, PATH,
+// TMPDIR and LANG where this process has them. Nothing else: TestHome plants FERROWICK_UNLISTED and WINEDEBUG=+all.
 inline std::map<std::string, std::string> wineChildEnvironment(const std::string& prefix) {
-    std::map<std::string, std::string> env = {
-        {"WINEPREFIX", prefix},
-        {"GALLIUM_DRIVER", "zink"},
-        {"MESA_GL_VERSION_OVERRIDE", "4.5"},
-        {"MESA_GLSL_VERSION_OVERRIDE", "450"},
-        {"mesa_glthread", "true"},
-        {"MVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS", "0"},
-        {"MVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS", "0"},
-        {"MVK_CONFIG_LOG_LEVEL", "0"},
-        {"WINEESYNC", "1"},
-        {"WINEDEBUG", "-all"},
-    };
-    for (const char* name : {"HOME", "USER", "PATH", "TMPDIR", "LANG"}) {
+    std::map<std::string, std::string> env = {{"WINEPREFIX", prefix}};
+    for (const std::string s :
+         {"GALLIUM_DRIVER=zink", "MESA_GL_VERSION_OVERRIDE=4.5", "MESA_GLSL_VERSION_OVERRIDE=450", "mesa_glthread=true",
+          "MVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS=0", "MVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS=0",
+          "MVK_CONFIG_LOG_LEVEL=0", "WINEESYNC=1", "WINEDEBUG=-all"})
+        env[s.substr(0, s.find('='))] = s.substr(s.find('=') + 1);
+    for (const char* name : {"HOME", "USER", "PATH", "TMPDIR", "LANG"})
         if (const char* value = std::getenv(name)) env[name] = value;
-    }
     return env;
 }
 
@@ -50,29 +41,23 @@ struct FakeWineCall {     // one recorded invocation
     std::map<std::string, std::string> env;
 };
 
-// Test fixture for the launcher's Wine runtime: installs programs/fakewine as
-// Constants::wineBin() and wineserver() and drives it through its control file
-// (tests/support/README.md). Construct a TestHome first. The destructor kills
-// every process the fixture left behind; TestHome removes the files.
+// Installs programs/fakewine as Constants::wineBin() and wineserver() and drives it through its control file
+// (tests/support/README.md). Construct a TestHome first. The destructor kills every process the fixture left.
 class FakeWine {
 public:
     FakeWine();
     ~FakeWine();
     FakeWine(const FakeWine&) = delete;
-    FakeWine& operator=(const FakeWine&) = delete;
 
-    // Sets one control key ("wineboot.exit", "run.steam", ...) to raw bytes;
-    // configure() replaces every key at once, configure({}) restores the defaults.
+    // One control key ("wineboot.exit", "run.steam", ...) as raw bytes; configure() replaces them all.
     void set(const std::string& key, const std::string& value) { control_[key] = value, writeControl(); }
     void set(const std::string& key, int value) { set(key, std::to_string(value)); }
-    void unset(const std::string& key) { control_.erase(key), writeControl(); }
     void configure(std::map<std::string, std::string> keys) { control_ = std::move(keys), writeControl(); }
 
-    // Every invocation so far, oldest first; calls("wine"): that program's only.
-    std::vector<FakeWineCall> calls(const std::string& program = "") const;
+    std::vector<FakeWineCall> calls(const std::string& program = "") const;  // oldest first; "": every program
 
-    // The server state "wineserver -w" waits on and "-k" ends; setting it starts
-    // no process, and an empty prefix matches every prefix.
+    // The server state "wineserver -w" waits on and "-k" ends; setting it starts no process, and an
+    // empty prefix matches every prefix.
     bool serverAlive() const;
     void setServerAlive(bool alive, const std::string& prefix = "");
 

@@ -1,6 +1,13 @@
 #pragma once
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include "platform/Bundle.h"
 
 namespace testsupport {
 
@@ -8,10 +15,21 @@ namespace testsupport {
 // path holds a blank and non-ASCII letters, so every test checks that paths pass through untouched.
 class TestHome {
 public:
-    TestHome();
-    ~TestHome();
+    TestHome() : root_((std::filesystem::temp_directory_path() / "ferrowick-test-XXXXXX").string()) {
+        if (!::mkdtemp(root_.data())) throw std::runtime_error("mkdtemp " + root_);
+        home_ = root_ + "/Home Dir \xC3\xBC\xC3\x9F", tmp_ = root_ + "/tmp", bundle_ = root_ + "/bundle";
+        for (const auto* dir : {&home_, &tmp_, &bundle_}) std::filesystem::create_directories(*dir);
+        ::setenv("HOME", home_.c_str(), 1), ::setenv("TMPDIR", tmp_.c_str(), 1);
+        // Never for a Wine child: planted so that a leaked environment shows (FakeWine.h).
+        ::setenv("FERROWICK_UNLISTED", "leaked", 1), ::setenv("WINEDEBUG", "+all", 1);
+        platform::Bundle::overrideResourcePath(bundle_);
+    }
+    ~TestHome() {
+        platform::Bundle::overrideResourcePath("");
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
     TestHome(const TestHome&) = delete;
-    TestHome& operator=(const TestHome&) = delete;
 
     const std::string& root() const { return root_; }
     const std::string& home() const { return home_; }
@@ -23,8 +41,16 @@ private:
     std::string root_, home_, tmp_, bundle_;
 };
 
-std::string testProgram(const std::string& name);                      // a helper program built with the tests
-std::string readFile(const std::string& path);                         // "" when missing
-void writeFile(const std::string& path, const std::string& contents);  // replaces; creates parent directories
+inline std::string testProgram(const std::string& name) {  // a helper program built with the tests
+    return std::string(FERROWICK_TEST_PROGRAM_DIR) + "/" + name;
+}
+inline std::string readFile(const std::string& path) {  // "" when missing
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+inline void writeFile(const std::string& path, const std::string& contents) {  // replaces; creates parent directories
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+}
 
 }  // namespace testsupport

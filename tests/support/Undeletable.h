@@ -11,36 +11,33 @@
 
 namespace testsupport {
 
-// Makes one existing file or directory impossible to remove for the object's
-// lifetime: the file system's immutable flag (which stops even root) where it
-// takes, else, for anyone but root, a read-only parent directory. active()
-// tells whether the pin holds; tests skip when it does not.
+// Pins one existing file or directory for the object's lifetime: the file system's immutable flag (which
+// stops even root) where it takes, else, for anyone but root, a read-only parent. Tests skip unless active().
 class Undeletable {
 public:
-    explicit Undeletable(std::string path)
-        : path_(std::move(path)), parent_(std::filesystem::path(path_).parent_path().string()) {
+    explicit Undeletable(std::string path) : path_(std::move(path)) {
         immutable_ = setImmutable(true);
-        if (!immutable_ && ::geteuid() != 0) readOnlyParent_ = ::chmod(parent_.c_str(), 0555) == 0;
+        readOnlyParent_ = !immutable_ && ::geteuid() != 0 && ::chmod(parent().c_str(), 0555) == 0;
     }
     ~Undeletable() {
         if (immutable_) setImmutable(false);
-        if (readOnlyParent_) ::chmod(parent_.c_str(), 0755);
+        if (readOnlyParent_) ::chmod(parent().c_str(), 0755);
     }
     Undeletable(const Undeletable&) = delete;
     bool active() const { return immutable_ || readOnlyParent_; }
 
 private:
+    std::string parent() const { return std::filesystem::path(path_).parent_path().string(); }
     bool setImmutable(bool on) const {
         const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         int flags = 0;
-        bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0) ::close(fd);
-        return ok;
+        const bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                        (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, true) &&
+                        ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        return fd >= 0 && ::close(fd), ok;
     }
 
-    std::string path_, parent_;
+    std::string path_;
     bool immutable_ = false, readOnlyParent_ = false;
 };
 

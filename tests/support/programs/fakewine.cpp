@@ -15,165 +15,132 @@
 #include <thread>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 extern char** environ;
 
 namespace {
 
 std::string gDir;  // the bin directory holding the fixture and its files
 std::map<std::string, std::string> gControl;
-const auto gStart = Clock::now();
+const auto gStart = std::chrono::steady_clock::now();
 
-std::string get(const std::string& key, const std::string& fallback = "") {
-    auto it = gControl.find(key);
-    return it == gControl.end() ? fallback : it->second;
-}
-double number(const std::string& key, double fallback = 0) {
-    return std::atof(get(key, std::to_string(fallback)).c_str());
-}
-double elapsed() {
-    return std::chrono::duration<double>(Clock::now() - gStart).count();
-}
-void nap(double seconds = 0.02) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
+const auto number = [](const std::string& key, double fallback = 0) {
+    return gControl.count(key) ? std::atof(gControl[key].c_str()) : fallback;
+};
+const auto elapsed = [] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - gStart).count(); };
+const auto nap = [](double seconds = 0.02) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
 void writeAll(int fd, const std::string& text) {
-    for (ssize_t done = 0, n = 0; done < static_cast<ssize_t>(text.size()); done += n) {
+    for (ssize_t done = 0, n = 0; done < static_cast<ssize_t>(text.size()); done += n)
         if ((n = ::write(fd, text.data() + done, text.size() - done)) <= 0) return;
-    }
 }
 // One whole record per write, so concurrent invocations never interleave.
 void append(const std::string& name, const std::string& text) {
     const int fd = ::open((gDir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd >= 0) writeAll(fd, text), ::close(fd);
 }
-void notePid(pid_t pid) {
-    append("fake-wine.pids", std::to_string(pid) + "\n");
-}
+const auto notePid = [](pid_t pid) { pid > 0 ? append("fake-wine.pids", std::to_string(pid) + "\n") : void(); };
+// Replaced by a rename, so no reader sees half a file.
 void writeFile(const std::string& path, const std::string& text) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    std::ofstream(path + ".tmp", std::ios::binary | std::ios::trunc) << text;
+    fs::rename(path + ".tmp", path, ec);
 }
-
 // Starts this program again as `role` (a fake server or web helper).
 pid_t spawn(const char* exe, const char* role, const char* extra = nullptr) {
     const std::string path = gDir + "/" + exe;
     const pid_t pid = ::fork();
     if (pid == 0) ::execl(path.c_str(), path.c_str(), role, extra, static_cast<char*>(nullptr)), ::_exit(127);
-    if (pid > 0) notePid(pid);
-    return pid;
+    return notePid(pid), pid;
 }
-
-std::string prefix() {
+const auto prefix = [] {
     const char* p = std::getenv("WINEPREFIX");
-    return p && *p ? p : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
-}
+    return std::string(p ? p : "");
+};
 
-// The server state: "fake-wineserver.alive" holds "<pid>\n<prefix>\n".
-
-std::string marker() {
-    return gDir + "/fake-wineserver.alive";
-}
-bool readMarker(long& pid, std::string& owner) {
-    std::ifstream in(marker());
-    std::string pidText;
-    if (!std::getline(in, pidText)) return false;
-    std::getline(in, owner);
-    return pid = std::atol(pidText.c_str()), true;
-}
-bool serverAliveFor(const std::string& p) {
-    long pid = 0;
+// The server state "fake-wineserver.alive" holds "<pid>\n<prefix>\n" (an empty prefix: any prefix).
+const auto marker = [] { return gDir + "/fake-wineserver.alive"; };
+struct Server {
+    bool alive = false;
+    pid_t pid = 0;
     std::string owner;
-    return readMarker(pid, owner) && (owner.empty() || owner == p);
+};
+Server server() {
+    std::ifstream in(marker());
+    std::string pid;
+    Server s;
+    s.alive = static_cast<bool>(std::getline(in, pid));
+    return std::getline(in, s.owner), s.pid = std::atoi(pid.c_str()), s;
 }
+const auto serverAliveFor = [](const std::string& p, const Server& s = server()) {
+    return s.alive && (s.owner.empty() || s.owner == p);
+};
 // Removes `p`'s server state and ends its process; `anyOwner`: an unowned state too.
 void endServer(const std::string& p, bool anyOwner) {
-    long pid = 0;
-    std::string owner;
-    if (!readMarker(pid, owner) || !(owner == p || (anyOwner && owner.empty()))) return;
+    const Server s = server();
+    if (!s.alive || !(s.owner == p || (anyOwner && s.owner.empty()))) return;
     ::unlink(marker().c_str());
-    if (pid > 0) ::kill(static_cast<pid_t>(pid), SIGTERM);
+    if (s.pid > 0) ::kill(s.pid, SIGTERM);
 }
-
 // A fake server lives while the state names it, at most server.lifetime seconds.
 int serve() {
     for (bool claimed = false;; nap()) {
-        long pid = 0;
-        std::string owner;
-        const bool mine = readMarker(pid, owner) && pid == ::getpid();
-        if (mine) claimed = true;
+        const Server s = server();
+        const bool mine = s.alive && s.pid == ::getpid();
+        claimed = claimed || mine;
         if (!mine && (claimed || elapsed() > 2.0)) return 0;
-        if (elapsed() > number("server.lifetime", 60)) {
-            if (mine) ::unlink(marker().c_str());
-            return 0;
-        }
+        if (elapsed() > number("server.lifetime", 60)) return mine && ::unlink(marker().c_str()), 0;
     }
 }
 
-// The keys every command has: output, a child left behind, delay, end.
+// The keys every command has: output, delay, end.
 int finish(const std::string& cmd, const std::string& defaultOutput = "") {
-    writeAll(1, get(cmd + ".output", defaultOutput));
-    writeAll(2, get(cmd + ".stderr"));
-    if (const double seconds = number(cmd + ".child"); seconds > 0) {
-        const pid_t pid = ::fork();
-        if (pid == 0) nap(seconds), ::_exit(0);
-        if (pid > 0) notePid(pid);
-    }
-    if (number(cmd + ".sleep") > 0) notePid(::getpid());
-    nap(number(cmd + ".sleep"));
+    writeAll(1, gControl.count(cmd + ".output") ? gControl[cmd + ".output"] : defaultOutput);
+    writeAll(2, gControl[cmd + ".stderr"]);
+    if (number(cmd + ".sleep") > 0) notePid(::getpid()), nap(number(cmd + ".sleep"));
     if (const int sig = static_cast<int>(number(cmd + ".signal")); sig > 0) ::signal(sig, SIG_DFL), ::raise(sig);
     return static_cast<int>(number(cmd + ".exit"));
 }
 
-// The Steam client: starts the prefix's server (inheriting stdout, as Wine's
-// does) and a web helper, and ends with the server (README: "The fake Steam client").
+// The Steam client: starts the prefix's server (inheriting stdout, as Wine's does) and a web helper,
+// and ends with the server.
 volatile sig_atomic_t gStop = 0;
 int runSteam() {
     notePid(::getpid());
     ::signal(SIGTERM, [](int) { gStop = 1; });
-    writeAll(1, get("steam.output", "fake steam client starting\n"));
-    if (const pid_t server = serverAliveFor(prefix()) ? 0 : spawn("wineserver", "--fake-serve"); server > 0) {
-        writeFile(marker() + ".tmp", std::to_string(server) + "\n" + prefix() + "\n");
-        ::rename((marker() + ".tmp").c_str(), marker().c_str());
-    }
-    const std::string delay = get("steam.helper_delay", "0");
+    finish("steam", "fake steam client starting\n");
+    if (const pid_t server = serverAliveFor(prefix()) ? 0 : spawn("wineserver", "--fake-serve"); server > 0)
+        writeFile(marker(), std::to_string(server) + "\n" + prefix() + "\n");
+    const std::string delay = gControl["steam.helper_delay"];
     const double quitAfter = number("steam.quit_after");
     pid_t helper = -1;
     for (; !gStop && serverAliveFor(prefix()); nap()) {
         if (elapsed() > number("server.lifetime", 60) || (quitAfter > 0 && elapsed() > quitAfter)) break;
-        if (helper < 0 && delay != "never" && elapsed() >= std::atof(delay.c_str())) {
+        if (helper < 0 && delay != "never" && elapsed() >= std::atof(delay.c_str()))
             helper = spawn("wine", "--fake-helper",
                            "C:\\Program Files (x86)\\Steam\\bin\\cef\\cef.win7x64\\steamwebhelper.exe");
-        }
     }
     if (helper > 0) ::kill(helper, SIGTERM), ::waitpid(helper, nullptr, 0);
     endServer(prefix(), false);  // Wine's server goes once its last client has.
     return static_cast<int>(number("steam.exit"));
 }
 
-// "reg add HKEY_CURRENT_USER\\KEY /v NAME [/t REG_DWORD] /d DATA /f" into user.reg
-// in Wine's text format; a value of the same name in the same key is replaced.
+// "reg add HKEY_CURRENT_USER\\KEY /v NAME [/t REG_DWORD] /d DATA /f" into user.reg in Wine's text
+// format; a value of the same name in the same key is replaced.
 void regAdd(int argc, char** argv) {
     if (argc < 4 || std::string(argv[2]) != "add") return;
     std::map<std::string, std::string> option;
     for (int i = 4; i + 1 < argc; i += 2) option[argv[i]] = argv[i + 1];
-    const auto escaped = [](const std::string& s) {
-        std::string out;
-        for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
-        return out;
-    };
-    std::string key = argv[3];
-    if (key.rfind("HKEY_CURRENT_USER\\", 0) == 0) key.erase(0, 18);
-    const std::string name = "\"" + escaped(option["/v"]) + "\"=";
+    std::string key;  // without the hive, its backslashes doubled as Wine writes them
+    for (const char* c = argv[3] + (std::string(argv[3]).rfind("HKEY_CURRENT_USER\\", 0) == 0 ? 18 : 0); *c; ++c)
+        key += *c == '\\' ? std::string("\\\\") : std::string(1, *c);
+    const std::string name = "\"" + option["/v"] + "\"=";  // the launcher's names and data need no escaping
     char dword[32];
     std::snprintf(dword, sizeof dword, "dword:%08lx", std::strtoul(option["/d"].c_str(), nullptr, 0));
-    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + escaped(option["/d"]) + "\"");
+    const std::string line = name + (option["/t"] == "REG_DWORD" ? dword : "\"" + option["/d"] + "\"");
     std::ifstream in(prefix() + "/user.reg", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     // Wine stamps every key: "[KEY] <seconds>" and a "#time=" line (hex 100 ns units).
-    const std::string opening = "\n[" + escaped(key) + "] ";
+    const std::string opening = "\n[" + key + "] ";
     if (text.find(opening) == std::string::npos) text += opening + "1765000000\n#time=1db66a2c5e0f3a4\n";
     const size_t body = text.find('\n', text.find(opening) + 1) + 1;
     const size_t end = std::min(text.find("\n[", body), text.size());
@@ -185,15 +152,12 @@ void regAdd(int argc, char** argv) {
 
 // Writes system.reg for `p` when a wineboot left it unsaved.
 void saveRegistry(const std::string& p) {
-    const std::string unsaved = gDir + "/fake-wine.unsaved";
-    std::ifstream in(unsaved);
+    std::ifstream in(gDir + "/fake-wine.unsaved");
     std::string rest;
     bool found = false;
     for (std::string line; std::getline(in, line);) rest += line == p ? (found = true, "") : line + "\n";
-    if (!found) return;
-    writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n#arch=win64\n");
-    writeFile(unsaved + ".tmp", rest);
-    ::rename((unsaved + ".tmp").c_str(), unsaved.c_str());
+    if (found) writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n#arch=win64\n");
+    if (found) writeFile(gDir + "/fake-wine.unsaved", rest);
 }
 
 int wineMain(const std::string& first, int argc, char** argv) {
@@ -204,7 +168,7 @@ int wineMain(const std::string& first, int argc, char** argv) {
         for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
         // As with Wine, wineboot exits before its server has saved system.reg:
         // that happens when the server ends ("wineserver -w" or "-k" here).
-        if (get("wineboot.create") != "noreg") append("fake-wine.unsaved", p + "\n");
+        if (gControl["wineboot.create"] != "noreg") append("fake-wine.unsaved", p + "\n");
         if (!fs::exists(p + "/user.reg")) writeFile(p + "/user.reg", "WINE REGISTRY Version 2\n#arch=win64\n");
     }
     if (first == "wineboot") return finish("wineboot");
@@ -234,8 +198,7 @@ int main(int argc, char** argv) {
     append("fake-wine.calls", record + "end\n");
     if (program != "wineserver") return wineMain(first, argc, argv);
     if (number("wineserver.ignore_term") > 0) ::signal(SIGTERM, SIG_IGN);
-    if (number("wineserver.sleep") > 0) notePid(::getpid());
-    nap(number("wineserver.sleep"));
+    if (number("wineserver.sleep") > 0) notePid(::getpid()), nap(number("wineserver.sleep"));
     saveRegistry(prefix());
     while (first == "-w" && serverAliveFor(prefix()) && elapsed() < 120) nap();
     if (first == "-k") endServer(prefix(), true);
