@@ -216,3 +216,39 @@ INSTANTIATE_TEST_SUITE_P(Install, KillPointTest,
                          ::testing::Values("download", "verified", "unpacking", "runtime removed"), withoutBlanks);
 
 }  // namespace
+
+// A runtime archive whose members reach outside the staging directory ("../", absolute, through a
+// link it carries) writes nothing there, even with a digest that vouches for it.
+TEST(WineDownloaderTest, ArchiveMembersStayInsideTheStagingDirectory) {
+    testsupport::TestHome home;
+    const std::string work = home.root() + "/craft", outside = home.root() + "/outside", tar = "/usr/bin/tar";
+    const std::string archive = home.root() + "/hostile.tar", tree = std::string(kWineTree).substr(1);
+    writeRuntime(work + "/a/b/" + tree, kGood, "hostile");
+    writeFile(work + "/a/escaped-up.txt", "up");
+    writeFile(outside + "/escaped-absolute.txt", "absolute");
+    writeFile(work + "/via/link/escaped-through-link.txt", "through a link");
+    fs::create_directories(outside + "/target");
+    fs::create_directory_symlink(outside + "/target", work + "/link");
+    for (const std::vector<std::string>& args :  // -P keeps "../" and absolute names; the link comes first
+         {std::vector<std::string>{"-cPf", archive, "-C", work + "/a/b", tree, "../../a/escaped-up.txt",
+                                   outside + "/escaped-absolute.txt"},
+          {"-rf", archive, "-C", work, "link"},
+          {"-rf", archive, "-C", work + "/via", "link/escaped-through-link.txt"}})
+        ASSERT_EQ(platform::Subprocess::run({tar, args, {}, platform::OutputMode::Null})->exit.status, 0);
+    fs::remove(outside + "/escaped-absolute.txt");
+    HttpTestServer server({archive});
+    Settings settings = Settings::defaults();
+    settings.downloadURL = server.url();
+    settings.expectedSHA256 = platform::Sha256::hex(readFile(archive));
+    kSpace(100'000'000'000)(settings);
+    Outcome outcome;
+    {
+        WineDownloader downloader(settings);
+        outcome.install(downloader);
+        ASSERT_EQ(outcome.done.wait_for(60s), std::future_status::ready);
+    }
+    // "../../a/escaped-up.txt", seen from the staging directory (Ferrowick/wine.partial).
+    EXPECT_FALSE(fs::exists(home.home() + "/Library/Application Support/a/escaped-up.txt"));
+    EXPECT_FALSE(fs::exists(outside + "/escaped-absolute.txt"));
+    EXPECT_TRUE(fs::is_empty(outside + "/target"));
+}
