@@ -22,43 +22,29 @@ bool waitFor(const std::function<bool()>& condition) {
     return condition();
 }
 
+// A web helper of some other Wine installation: any process naming it.
+std::unique_ptr<platform::Subprocess> foreignHelper() {
+    return platform::Subprocess::start(
+               {testsupport::testProgram("argdump"), {"sleep", "120", "C:\\other\\steamwebhelper.exe"}, {}})
+        .process;
+}
+
 // server, web helper, ready, Wine running
 std::vector<bool> probeAll() {
     return {ProcessLauncher::isOurWineserverRunning(), ProcessLauncher::isSteamWebHelperRunning(),
             ProcessLauncher::isSteamReady(), SteamSessionMonitor::isWineRunning()};
 }
 
-class ProbeTest : public ::testing::Test {
-protected:
-    ProbeTest() {
-        queue.install();
-        launcher.setOnExit([this](int32_t) { ++exits; });
-    }
-    ~ProbeTest() override { platform::MainQueue::setPoster({}); }
-    // A web helper of some other Wine installation: any process naming it.
-    std::unique_ptr<platform::Subprocess> foreignHelper() {
-        return platform::Subprocess::start(
-                   {testsupport::testProgram("argdump"), {"sleep", "120", "C:\\other\\steamwebhelper.exe"}, {}})
-            .process;
-    }
-
-    testsupport::TestHome home;
-    testsupport::FakeWine wine;
-    platform::ManualQueue queue;
-    ProcessLauncher launcher;
-    int exits = 0;
-};
-
 }  // namespace
 
-TEST_F(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
+TEST(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
+    testsupport::TestHome home;
+    testsupport::FakeWine wine;
     wine.setServerAlive(true, home.home() + "/.wine");  // another prefix's server
     EXPECT_EQ(probeAll(), (std::vector<bool>{false, false, false, false}));
-    // A probe that found a server ends its waiting "-w" instead of leaving it behind.
     wine.setServerAlive(true, Constants::prefixPath());
     EXPECT_EQ(probeAll(), (std::vector<bool>{true, false, false, true}));
-    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); }));
-
+    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); })) << "a probe's waiting -w was left behind";
     wine.setServerAlive(false);
     auto helper = foreignHelper();
     ASSERT_TRUE(waitFor([] { return ProcessLauncher::isAnySteamWebHelperRunning(); }));
@@ -69,8 +55,16 @@ TEST_F(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
     helper->wait();
 }
 
-// killAll ends our Steam and every web helper, also without a server program.
-TEST_F(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
+// killAll ends our Steam (its server given two seconds first) and every web helper, also without a server program;
+// a server command that hangs is ended with a warning instead of latching the session.
+TEST(ProbeTest, KillAllEndsOurSteamAndEveryWebHelperAndNoServerCommandHangsIt) {
+    testsupport::TestHome home;
+    testsupport::FakeWine wine;
+    platform::ManualQueue queue;
+    queue.install();
+    ProcessLauncher launcher;
+    int exits = 0;
+    launcher.setOnExit([&](int32_t) { ++exits; });
     for (const bool serverProgram : {true, false}) {
         SCOPED_TRACE(serverProgram);
         ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
@@ -79,21 +73,18 @@ TEST_F(ProbeTest, KillAllEndsOurSteamAndEveryWebHelper) {
         if (!serverProgram) std::filesystem::remove(Constants::wineserver());
         const auto before = std::chrono::steady_clock::now();
         launcher.killAll();
-        EXPECT_GE(std::chrono::steady_clock::now() - before, 2s) << "the server's two seconds before helpers die";
-        // SIGKILL is delivered, not awaited: a helper can be listed a moment longer.
-        EXPECT_TRUE(waitFor([] { return !ProcessLauncher::isAnySteamWebHelperRunning(); }));
+        EXPECT_GE(std::chrono::steady_clock::now() - before, 2s);
+        EXPECT_TRUE(waitFor([] { return !ProcessLauncher::isAnySteamWebHelperRunning(); }));  // SIGKILL not awaited
         const auto status = foreign->waitFor(10);
         EXPECT_TRUE(status && status->signaled && status->status == SIGKILL);
         EXPECT_TRUE(queue.drainUntil([&] { return exits == (serverProgram ? 1 : 2); }, 20s));
         EXPECT_FALSE(launcher.isRunning());
         EXPECT_TRUE(!serverProgram || waitFor([&] { return !wine.serverAlive() && wine.livePids().empty(); }));
     }
-}
+    platform::MainQueue::setPoster({});
 
-// A probe or clean-up child that hangs is ended with a warning instead of latching the session.
-TEST_F(ProbeTest, HungServerCommandsAreEndedWithAWarning) {
+    std::filesystem::copy_file(Constants::wineBin(), Constants::wineserver());  // the one program takes both roles
     ProcessLauncher::setChildTimeLimit(1s);
-    const std::string server = home.home() + "/Library/Application Support/Ferrowick/wine/bin/wineserver";
     wine.set("wineserver.ignore_term", 1);
     wine.setServerAlive(true, Constants::prefixPath());
     EXPECT_TRUE(ProcessLauncher::isOurWineserverRunning()) << "the answer of the first second stands";
@@ -102,6 +93,7 @@ TEST_F(ProbeTest, HungServerCommandsAreEndedWithAWarning) {
     launcher.killAll();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
     const std::string log = testsupport::readFile(Logger::logPath());
+    const std::string server = home.home() + "/Library/Application Support/Ferrowick/wine/bin/wineserver";
     for (const char* option : {" -w", " -k"})
         EXPECT_NE(log.find("[WARN] " + server + option + " did not finish within 1 s and was ended\n"),
                   std::string::npos)
