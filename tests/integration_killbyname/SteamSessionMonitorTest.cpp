@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <filesystem>
 #include <future>
 
 #include "controller/SteamSessionMonitor.h"
@@ -17,6 +19,24 @@ using namespace std::chrono_literals;
 using Screens = std::vector<std::string>;
 
 namespace {
+
+bool waitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < 1000 && !condition(); ++i) std::this_thread::sleep_for(20ms);
+    return condition();
+}
+
+// A web helper of some other Wine installation: any process naming it.
+std::unique_ptr<platform::Subprocess> foreignHelper() {
+    return platform::Subprocess::start(
+               {testsupport::testProgram("argdump"), {"sleep", "120", "C:\\other\\steamwebhelper.exe"}, {}})
+        .process;
+}
+
+// server, web helper, ready, Wine running
+std::vector<bool> probeAll() {
+    return {ProcessLauncher::isOurWineserverRunning(), ProcessLauncher::isSteamWebHelperRunning(),
+            ProcessLauncher::isSteamReady(), SteamSessionMonitor::isWineRunning()};
+}
 
 // The session over the real launcher and kills, Steam installed, its clock `skipped` ahead. handProbe() makes the
 // Wine probe wait for the test's answers (the first call's, then one for all later calls), so it can act meanwhile.
@@ -39,8 +59,7 @@ struct Session {
         options.isSteamReady = [this] { return ++readyProbes, true; };
     }
     bool probing(int n) {
-        for (int i = 0; i < 2000 && probes < n; ++i) std::this_thread::sleep_for(10ms);
-        return probes == n;
+        return waitFor([&] { return probes >= n; }) && probes == n;
     }
 
     testsupport::TestHome home;
@@ -65,7 +84,7 @@ TEST(SteamSessionMonitorTest, AHungLaunchIsRestartedOnceThenFailsAndTheButtonClo
     Session s;
     s.wine.set("steam.helper_delay", "never");
     auto tickOnceServerIsUp = [&] {
-        for (int i = 0; i < 1000 && !s.wine.serverAlive(); ++i) std::this_thread::sleep_for(20ms);
+        waitFor([&] { return s.wine.serverAlive(); });
         s.skipped += 106s;
         s.monitor->updateSteamStatus();
         return s.settled();
@@ -92,10 +111,8 @@ TEST(SteamSessionMonitorTest, AnyWebHelperMakesTheButtonCloseAndPollsWait) {
     Session s([](Session& s) {
         s.options.isWineRunning = [&s] { return ++s.probes, SteamSessionMonitor::isWineRunning(); };
     });
-    auto helper = platform::Subprocess::start(
-                      {testsupport::testProgram("argdump"), {"sleep", "120", "C:\\other\\steamwebhelper.exe"}, {}})
-                      .process;
-    for (int i = 0; i < 500 && !SteamSessionMonitor::isWineRunning(); ++i) std::this_thread::sleep_for(20ms);
+    auto helper = foreignHelper();
+    ASSERT_TRUE(waitFor(SteamSessionMonitor::isWineRunning));
     s.monitor->onMainButton();
     s.monitor->updateSteamStatus();
     ASSERT_TRUE(s.settled());
@@ -166,4 +183,68 @@ TEST(SteamSessionMonitorTest, OurRunningClientIsWineRunningBeforeItsServerIsUp) 
     ASSERT_TRUE(s.settled());
     EXPECT_EQ(s.host.screens, (Screens{"launching"}));
     s.launcher.killAll();
+}
+
+TEST(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
+    testsupport::TestHome home;
+    testsupport::FakeWine wine;
+    wine.setServerAlive(true, home.home() + "/.wine");  // another prefix's server
+    EXPECT_EQ(probeAll(), (std::vector<bool>{false, false, false, false}));
+    wine.setServerAlive(true, Constants::prefixPath());
+    EXPECT_EQ(probeAll(), (std::vector<bool>{true, false, false, true}));
+    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); })) << "a probe's waiting -w was left behind";
+    wine.setServerAlive(false);
+    auto helper = foreignHelper();
+    ASSERT_TRUE(waitFor([] { return ProcessLauncher::isAnySteamWebHelperRunning(); }));
+    EXPECT_EQ(probeAll(), (std::vector<bool>{false, false, false, true})) << "any helper counts as Wine running";
+    wine.setServerAlive(true, Constants::prefixPath());
+    EXPECT_EQ(probeAll(), (std::vector<bool>{true, true, true, true}));
+    helper->sendSignal(SIGKILL);
+    helper->wait();
+}
+
+// killAll ends our Steam (its server given two seconds first) and every web helper, also without a server program;
+// a server command that hangs is ended with a warning instead of latching the session.
+TEST(ProbeTest, KillAllEndsOurSteamAndEveryWebHelperAndNoServerCommandHangsIt) {
+    testsupport::TestHome home;
+    testsupport::FakeWine wine;
+    platform::ManualQueue queue;
+    queue.install();
+    ProcessLauncher launcher;
+    int exits = 0;
+    launcher.setOnExit([&](int32_t) { ++exits; });
+    for (const bool serverProgram : {true, false}) {
+        SCOPED_TRACE(serverProgram);
+        ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
+        auto foreign = foreignHelper();
+        ASSERT_TRUE(waitFor([&] { return wine.serverAlive(); }));
+        if (!serverProgram) std::filesystem::remove(Constants::wineserver());
+        const auto before = std::chrono::steady_clock::now();
+        launcher.killAll();
+        EXPECT_GE(std::chrono::steady_clock::now() - before, 2s);
+        EXPECT_TRUE(waitFor([] { return !ProcessLauncher::isAnySteamWebHelperRunning(); }));  // SIGKILL not awaited
+        const auto status = foreign->waitFor(10);
+        EXPECT_TRUE(status && status->signaled && status->status == SIGKILL);
+        EXPECT_TRUE(queue.drainUntil([&] { return exits == (serverProgram ? 1 : 2); }, 20s));
+        EXPECT_FALSE(launcher.isRunning());
+        EXPECT_TRUE(!serverProgram || waitFor([&] { return !wine.serverAlive() && wine.livePids().empty(); }));
+    }
+    platform::MainQueue::setPoster({});
+
+    std::filesystem::copy_file(Constants::wineBin(), Constants::wineserver());  // the one program takes both roles
+    ProcessLauncher::setChildTimeLimit(1s);
+    wine.set("wineserver.ignore_term", 1);
+    wine.setServerAlive(true, Constants::prefixPath());
+    EXPECT_TRUE(ProcessLauncher::isOurWineserverRunning()) << "the answer of the first second stands";
+    wine.set("wineserver.sleep", 300);
+    const auto start = std::chrono::steady_clock::now();
+    launcher.killAll();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+    const std::string log = testsupport::readFile(Logger::logPath());
+    const std::string server = home.home() + "/Library/Application Support/Ferrowick/wine/bin/wineserver";
+    for (const char* option : {" -w", " -k"})
+        EXPECT_NE(log.find("[WARN] " + server + option + " did not finish within 1 s and was ended\n"),
+                  std::string::npos)
+            << log;
+    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); }));
 }

@@ -30,7 +30,7 @@ struct Harness : SetupPipeline::Services {
     bool enoughDiskSpace() override { return note("call space"), space; }
     bool createPrefix(const SetupPipeline::StatusCallback&) override { return prefix = true; }
     bool mesaDLLsDeployed() override { return deployed; }
-    bool deployMesaDLLs(const SetupPipeline::StatusCallback&) override { return note("call deploy"), deployed = true; }
+    bool deployMesaDLLs(const SetupPipeline::StatusCallback&) override { return deployed = true; }
     bool steamInstalled() override { return steam; }
     bool isWineRunning() override { return wineRunning; }
     bool isSteamReady() override { return steamReady; }
@@ -45,19 +45,16 @@ struct Harness : SetupPipeline::Services {
 
     Harness() {
         main.install();
-        SetupPipeline::Hooks hooks;
-        hooks.log = [this](const std::string& level, const std::string& m) { note(level + " " + m); };
-        hooks.showLoading = hooks.showError = [this](const std::string& m) { note(m); };
-        hooks.showStep1 = [this] { note("step1"); };
-        hooks.showDownload = [] {};
-        hooks.showDownloadProgress = [](double, const std::string&) {};
-        hooks.setupFinished = [this](bool wine, std::optional<bool> ready) {
-            note("finished " + std::to_string(wine) + (ready ? std::to_string(*ready) : "-"));
-        };
-        hooks.recoverInterruptedRepair = [this] { note("recover"); };
-        pipeline = std::make_unique<SetupPipeline>(*this, activity, hooks, [this](std::function<void()> body) {
-            holdBodies ? heldBodies.push_back(body) : body();
-        });
+        const auto screen = [this](const std::string& m) { note(m); };
+        // clang-format off
+        pipeline = std::make_unique<SetupPipeline>(*this, activity, SetupPipeline::Hooks{
+            [this](const std::string& level, const std::string& m) { note(level + " " + m); }, screen,
+            [this] { note("step1"); }, screen, [] {}, [](double, const std::string&) {},
+            [this](bool wine, std::optional<bool> ready) {
+                note("finished " + std::to_string(wine) + (ready ? std::to_string(*ready) : "-")); },
+            [this] { note("recover"); }},
+            [this](std::function<void()> body) { holdBodies ? heldBodies.push_back(body) : body(); });
+        // clang-format on
     }
     ~Harness() override { platform::MainQueue::setPoster({}); }
     void run() { pipeline->validateAndPrepare(), main.drain(); }
