@@ -186,18 +186,17 @@ TEST(SteamSessionMonitorTest, OurRunningClientIsWineRunningBeforeItsServerIsUp) 
 }
 
 TEST(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
-    testsupport::TestHome home;
-    testsupport::FakeWine wine;
-    wine.setServerAlive(true, home.home() + "/.wine");  // another prefix's server
+    Session s;
+    s.wine.setServerAlive(true, s.home.home() + "/.wine");  // another prefix's server
     EXPECT_EQ(probeAll(), (std::vector<bool>{false, false, false, false}));
-    wine.setServerAlive(true, Constants::prefixPath());
+    s.wine.setServerAlive(true, Constants::prefixPath());
     EXPECT_EQ(probeAll(), (std::vector<bool>{true, false, false, true}));
-    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); })) << "a probe's waiting -w was left behind";
-    wine.setServerAlive(false);
+    EXPECT_TRUE(waitFor([&] { return s.wine.livePids().empty(); })) << "a probe's waiting -w was left behind";
+    s.wine.setServerAlive(false);
     auto helper = foreignHelper();
     ASSERT_TRUE(waitFor([] { return ProcessLauncher::isAnySteamWebHelperRunning(); }));
     EXPECT_EQ(probeAll(), (std::vector<bool>{false, false, false, true})) << "any helper counts as Wine running";
-    wine.setServerAlive(true, Constants::prefixPath());
+    s.wine.setServerAlive(true, Constants::prefixPath());
     EXPECT_EQ(probeAll(), (std::vector<bool>{true, true, true, true}));
     helper->sendSignal(SIGKILL);
     helper->wait();
@@ -206,45 +205,40 @@ TEST(ProbeTest, ReadinessNeedsOurOwnServerAndAWebHelper) {
 // killAll ends our Steam (its server given two seconds first) and every web helper, also without a server program;
 // a server command that hangs is ended with a warning instead of latching the session.
 TEST(ProbeTest, KillAllEndsOurSteamAndEveryWebHelperAndNoServerCommandHangsIt) {
-    testsupport::TestHome home;
-    testsupport::FakeWine wine;
-    platform::ManualQueue queue;
-    queue.install();
-    ProcessLauncher launcher;
+    Session s;
     int exits = 0;
-    launcher.setOnExit([&](int32_t) { ++exits; });
+    s.launcher.setOnExit([&](int32_t) { ++exits; });
     for (const bool serverProgram : {true, false}) {
         SCOPED_TRACE(serverProgram);
-        ASSERT_TRUE(launcher.launchSteam(Constants::prefixPath()));
+        ASSERT_TRUE(s.launcher.launchSteam(Constants::prefixPath()));
         auto foreign = foreignHelper();
-        ASSERT_TRUE(waitFor([&] { return wine.serverAlive(); }));
+        ASSERT_TRUE(waitFor([&] { return s.wine.serverAlive(); }));
         if (!serverProgram) std::filesystem::remove(Constants::wineserver());
         const auto before = std::chrono::steady_clock::now();
-        launcher.killAll();
+        s.launcher.killAll();
         EXPECT_GE(std::chrono::steady_clock::now() - before, 2s);
         EXPECT_TRUE(waitFor([] { return !ProcessLauncher::isAnySteamWebHelperRunning(); }));  // SIGKILL not awaited
         const auto status = foreign->waitFor(10);
         EXPECT_TRUE(status && status->signaled && status->status == SIGKILL);
-        EXPECT_TRUE(queue.drainUntil([&] { return exits == (serverProgram ? 1 : 2); }, 20s));
-        EXPECT_FALSE(launcher.isRunning());
-        EXPECT_TRUE(!serverProgram || waitFor([&] { return !wine.serverAlive() && wine.livePids().empty(); }));
+        EXPECT_TRUE(s.queue.drainUntil([&] { return exits == (serverProgram ? 1 : 2); }, 20s));
+        EXPECT_FALSE(s.launcher.isRunning());
+        EXPECT_TRUE(!serverProgram || waitFor([&] { return !s.wine.serverAlive() && s.wine.livePids().empty(); }));
     }
-    platform::MainQueue::setPoster({});
 
     std::filesystem::copy_file(Constants::wineBin(), Constants::wineserver());  // the one program takes both roles
     ProcessLauncher::setChildTimeLimit(1s);
-    wine.set("wineserver.ignore_term", 1);
-    wine.setServerAlive(true, Constants::prefixPath());
+    s.wine.set("wineserver.ignore_term", 1);
+    s.wine.setServerAlive(true, Constants::prefixPath());
     EXPECT_TRUE(ProcessLauncher::isOurWineserverRunning()) << "the answer of the first second stands";
-    wine.set("wineserver.sleep", 300);
+    s.wine.set("wineserver.sleep", 300);
     const auto start = std::chrono::steady_clock::now();
-    launcher.killAll();
+    s.launcher.killAll();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
     const std::string log = testsupport::readFile(Logger::logPath());
-    const std::string server = home.home() + "/Library/Application Support/Ferrowick/wine/bin/wineserver";
+    const std::string server = s.home.home() + "/Library/Application Support/Ferrowick/wine/bin/wineserver";
     for (const char* option : {" -w", " -k"})
         EXPECT_NE(log.find("[WARN] " + server + option + " did not finish within 1 s and was ended\n"),
                   std::string::npos)
             << log;
-    EXPECT_TRUE(waitFor([&] { return wine.livePids().empty(); }));
+    EXPECT_TRUE(waitFor([&] { return s.wine.livePids().empty(); }));
 }

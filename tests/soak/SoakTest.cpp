@@ -97,11 +97,10 @@ struct RealServices : SetupPipeline::Services {
 
 }  // namespace
 
-// With the fake Wine runtime: 50 whole setup runs, each into a fresh prefix (version check, wineboot, the graphics
-// DLLs and their registry overrides, through real child processes and the setup log, ending on the installer step);
-// then 300 Steam cycles: the button starts the client, a poll sees its web helper, and Steam goes (quitting itself,
-// or every tenth cycle closed by the button, which ends the server and kills the helpers). The probes are the
-// process probe alone: the server probe's one-second pause would take a quarter of an hour (ProbeTest has it).
+// With the fake Wine runtime: 50 whole setup runs into fresh prefixes (wineboot, the graphics DLLs and their registry
+// overrides, through real child processes and the setup log), then 300 Steam cycles: the button starts the client, a
+// poll sees its web helper, and Steam quits (every tenth time the button closes it, ending server and helpers). The
+// probe is the process probe alone: the server probe's one-second pause would take a quarter of an hour.
 TEST(SoakTest, SetupRunsAndSteamCyclesLeaveNothingBehind) {
     testsupport::TestHome home;
     Logger::shared();  // starts the log
@@ -113,16 +112,12 @@ TEST(SoakTest, SetupRunsAndSteamCyclesLeaveNothingBehind) {
     std::vector<std::string> screens;
     const auto screen = [&](const std::string& m) { platform::MainQueue::post([&, m] { screens.push_back(m); }); };
     LauncherActivity activity;
-    SetupPipeline pipeline(
-        services, activity,
-        {[](const std::string& level, const std::string& message) { Logger::shared().log(message, level); },
-         [](const std::string&) {},
-         [&] { screen("step1"); },
-         screen,
-         [] {},
-         [](double, const std::string&) {},
-         [&](bool, std::optional<bool>) { screens.push_back("finished"); },
-         {}});
+    // clang-format off
+    SetupPipeline pipeline(services, activity, {
+        [](const std::string& level, const std::string& message) { Logger::shared().log(message, level); },
+        [](const std::string&) {}, [&] { screen("step1"); }, screen, [] {}, [](double, const std::string&) {},
+        [&](bool, std::optional<bool>) { screens.push_back("finished"); }, {}});
+    // clang-format on
     soak(2, 50, 1, [&](int n) {
         fs::remove_all(Constants::prefixPath());
         screens.clear();
@@ -147,11 +142,13 @@ TEST(SoakTest, SetupRunsAndSteamCyclesLeaveNothingBehind) {
         monitor.onMainButton();
         ASSERT_TRUE(queue.drainUntil([&] { return idle() && launcher.isRunning(); }, 30s)) << n;
         waitFor(ProcessLauncher::isAnySteamWebHelperRunning);  // else a poll would take Steam for gone
-        for (int i = 0; i < 500 && monitor.fields().steamPhase != SteamPhase::running; ++i) {
-            monitor.updateSteamStatus();
-            ASSERT_TRUE(queue.drainUntil(idle, 30s)) << n;
-            if (monitor.fields().steamPhase != SteamPhase::running) std::this_thread::sleep_for(10ms);
-        }
+        ASSERT_TRUE(queue.drainUntil(
+            [&] {  // polls until running
+                if (!idle() || monitor.fields().steamPhase == SteamPhase::running) return idle();
+                return monitor.updateSteamStatus(), false;
+            },
+            30s))
+            << n;
         n % 10 == 9 ? monitor.onMainButton() : launcher.terminate();
         ASSERT_TRUE(queue.drainUntil([&] { return idle() && !launcher.hasGameProcess(); }, 30s)) << n;
         EXPECT_EQ(host.screens, (std::vector<std::string>{"launching", "running", "ready"})) << "cycle " << n;
