@@ -87,23 +87,16 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
         QCoreApplication::sendEvent(d.dropZone, &enter), QCoreApplication::sendEvent(d.dropZone, &dropped);
         return endsOn(text, stage);
     };
-    const auto repair = [&](const std::string& text, const char* stage) {
-        uitest::answerNextAlert("Repair"), d.onRepair();
-        return endsOn(text, stage);
-    };
     // Polls as the status timer would, once a second, until `done` holds between polls.
     const auto pollUntil = [&](const std::function<bool()>& done, const char* stage = nullptr) {
         auto next = std::chrono::steady_clock::now();
-        return uitest::pumpUntil(
-                   [&] {
-                       if (d.steamSession().isBusy()) return false;
-                       if (done()) return true;
-                       if (std::chrono::steady_clock::now() > next)
-                           d.updateSteamStatus(), next = std::chrono::steady_clock::now() + 1s;
-                       return false;
-                   },
-                   120s) &&
-               snap(stage);
+        const auto poll = [&] {
+            if (d.steamSession().isBusy() || done()) return !d.steamSession().isBusy();
+            if (std::chrono::steady_clock::now() > next)
+                d.updateSteamStatus(), next = std::chrono::steady_clock::now() + 1s;
+            return false;
+        };
+        return uitest::pumpUntil(poll, 120s) && snap(stage);
     };
     const auto shows = [&](const std::string& text, const char* stage = nullptr) {
         return pollUntil([&] { return launcher.status() == text; }, stage);
@@ -136,12 +129,14 @@ TEST(RealWine, FirstStartToSteamRunningAndQuit) {
     const std::string steamDir = Constants::prefixPath() + "/drive_c/Program Files (x86)/Steam";
 
     // Repair rebuilds the real prefix without Steam; a rebuild that fails (a graphics DLL missing) puts it back.
-    ASSERT_TRUE(repair(kStep1, "repaired"));
+    uitest::answerNextAlert("Repair"), d.onRepair();
+    ASSERT_TRUE(endsOn(kStep1, "repaired"));
     EXPECT_TRUE(fs::exists(Constants::prefixPath() + "/system.reg") && !fs::exists(steamDir + "/steam.exe"));
     ASSERT_TRUE(install("SteamSetup.exe", kReady));
     const std::string dll = launcher.home.bundle() + "/mesa-i686/libz-1.dll", dllBytes = testsupport::readFile(dll);
     fs::remove(dll);
-    ASSERT_TRUE(repair("Repair was not successful.\nYour previous installation has been restored.", "restored"));
+    uitest::answerNextAlert("Repair"), d.onRepair();
+    ASSERT_TRUE(endsOn("Repair was not successful.\nYour previous installation has been restored.", "restored"));
     EXPECT_TRUE(fs::exists(steamDir + "/steam.exe"));
     testsupport::writeFile(dll, dllBytes);
     d.validateAndPrepare();  // as a later start does
