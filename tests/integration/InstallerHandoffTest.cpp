@@ -1,5 +1,5 @@
-// The dropped installer's hand-off: the copy beside the launcher's data, and
-// the run under the fake Wine runtime with its watch for Steam.
+// The dropped installer's hand-off under the fake Wine runtime: what is run, and where (the log lines and
+// screens of each ending are in the journeys' golden logs).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,45 +10,41 @@
 #include "wine/Constants.h"
 
 namespace fs = std::filesystem;
-using testsupport::readFile;
-using testsupport::writeFile;
-using Lines = std::vector<std::string>;
 
-// What is run, and where: the log lines and screens of each ending are in the journeys' golden logs.
 TEST(InstallerHandoffTest, RunsTheCopyOrWhatCannotBeCopiedWhereItLies) {
     testsupport::TestHome home;
     testsupport::FakeWine wine;
-    const std::string copy = Constants::supportDir() + "/SteamSetup.exe", folder = home.home() + "/Setup.exe";
+    const std::string copy = home.supportDir() + "/SteamSetup.exe", folder = home.home() + "/Setup.exe";
     const std::string odd = home.home() + "/Down loads/$(touch x); `id` 'a' \"b\" & c.exe";
     fs::create_directories(folder);
-    writeFile(odd, "installer");
-    const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
-        // name, dropped, run, last event
-        {"odd name", odd, copy, "ready"},
-        {"the launcher's own copy, which must not be deleted first", copy, copy, "ready"},
-        {"a folder, which cannot be copied", folder, folder, "step1"},
+    testsupport::writeFile(odd, "installer");
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {odd, copy, "ready"},   // shell characters are one literal argument
+        {copy, copy, "ready"},  // the launcher's own copy, which must not be deleted first
+        {folder, folder, "step1"},
     };
-    for (const auto& [name, dropped, run, last] : cases) {
-        SCOPED_TRACE(name);
+    for (const auto& [dropped, run, last] : cases) {
+        SCOPED_TRACE(dropped);
         wine.set("run.steam", last == "ready" ? "1" : "0");
         fs::remove_all(Constants::prefixPath());
         std::string ended;
-        InstallerHandoff::Hooks h;
-        h.log = [](const std::string&, const std::string&) {};
-        h.showLoading = h.showError = h.setStatusText = [](const std::string&) {};
-        h.showSteamReady = [&] { ended = "ready"; };
-        h.showStep1 = [&] { ended = "step1"; };
-        h.steamInstalled = [] { return fs::exists(Constants::prefixPath() + Constants::steamExeUnix); };
-        const InstallerHandoff::Settings settings{Constants::supportDir(), Constants::wineBin(),
-                                                  Constants::prefixPath(), std::chrono::milliseconds(100)};
+        const auto ignore = [](const std::string&) {};
+        const InstallerHandoff::Hooks h{[](auto&, auto&) {},
+                                        ignore,
+                                        [&] { ended = "ready"; },
+                                        [&] { ended = "step1"; },
+                                        ignore,
+                                        ignore,
+                                        [] { return fs::exists(Constants::prefixPath() + Constants::steamExeUnix); }};
         LauncherActivity activity;
-        EXPECT_TRUE(
-            InstallerHandoff::handleDroppedInstaller(dropped, settings, h, activity, [](auto work) { work(); }));
+        EXPECT_TRUE(InstallerHandoff::handleDroppedInstaller(
+            dropped,
+            {Constants::supportDir(), Constants::wineBin(), Constants::prefixPath(), std::chrono::milliseconds(100)}, h,
+            activity, [](auto work) { work(); }));
         EXPECT_EQ(ended, last);
-        const auto calls = wine.calls("wine");
-        EXPECT_EQ(calls.back().args, Lines{run});
-        EXPECT_EQ(calls.back().env, testsupport::wineChildEnvironment(Constants::prefixPath()));
-        EXPECT_TRUE(run != copy || readFile(copy) == "installer");
+        EXPECT_EQ(wine.calls("wine").back().args, std::vector<std::string>{run});
+        EXPECT_EQ(wine.calls("wine").back().env, testsupport::wineChildEnvironment(Constants::prefixPath()));
+        EXPECT_TRUE(run != copy || testsupport::readFile(copy) == "installer");
     }
     EXPECT_FALSE(fs::exists(home.home() + "/Down loads/x") || fs::exists("x"));
 }

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -16,8 +14,6 @@
 #include "support/FakeWine.h"
 #include "support/GraphicsBundle.h"
 #include "support/RecordingSteamHost.h"
-#include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;
@@ -25,97 +21,69 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// What this process holds, read from /proc: compared before and after the repetitions.
-struct ProcessResources {
-    long fds = 0, threads = 0, rssKB = 0;
-    bool zombieChild = false;  // a child of ours that ended and was never reaped
-    static ProcessResources now() {
-        const auto entries = [](const char* dir) { return std::distance(fs::directory_iterator(dir), {}); };
-        ProcessResources r{entries("/proc/self/fd") - 1, entries("/proc/self/task")};  // less the iterator's own
+// What this process holds, from /proc, once the last run's work items and exit watchers have ended (threads and
+// descriptors still for 300 ms); `unreaped`: a child of ours that ended and was never waited for.
+struct Held {
+    long fds = 0, threads = 0, rssKB = 0, unreaped = 0;
+    bool operator==(const Held& o) const { return fds == o.fds && threads == o.threads; }
+};
+Held settled() {
+    Held last;
+    for (int quiet = 0, i = 0; quiet < 15 && i < 500; ++i, std::this_thread::sleep_for(20ms)) {
+        const auto entries = [](const char* dir) { return long(std::distance(fs::directory_iterator(dir), {})); };
+        Held now{entries("/proc/self/fd") - 1, entries("/proc/self/task")};  // less the iterator's own descriptor
         std::ifstream status("/proc/self/status");
         for (std::string line; std::getline(status, line);)
-            if (line.starts_with("VmRSS:")) r.rssKB = std::stol(line.substr(6));
+            if (line.starts_with("VmRSS:")) now.rssKB = std::stol(line.substr(6));
         siginfo_t info{};
-        r.zombieChild = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
-        return r;
-    }
-};
-
-// The process once the detached work items and exit watchers of the last
-// repetition have ended: threads and descriptors unchanged for 300 ms.
-ProcessResources settled() {
-    ProcessResources last = ProcessResources::now();
-    for (int quiet = 0, i = 0; quiet < 15 && i < 500; ++i) {
-        std::this_thread::sleep_for(20ms);
-        const ProcessResources next = ProcessResources::now();
-        quiet = (next.threads == last.threads && next.fds == last.fds) ? quiet + 1 : 0;
-        last = next;
+        now.unreaped = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+        quiet = now == last ? quiet + 1 : 0;
+        last = now;
     }
     return last;
 }
 
-void expectResourcesBack(const ProcessResources& before, int repetitions) {
-    const ProcessResources after = settled();
-    std::printf("soak: %d repetitions; fds %ld -> %ld, threads %ld -> %ld, RSS %ld -> %ld kB, zombie %d\n", repetitions,
-                before.fds, after.fds, before.threads, after.threads, before.rssKB, after.rssKB, after.zombieChild);
-    EXPECT_EQ(after.fds, before.fds);
-    EXPECT_EQ(after.threads, before.threads);
-    EXPECT_FALSE(after.zombieChild);
-    EXPECT_LT(after.rssKB - before.rssKB, 5 * 1024);
-}
-
-// Every line of the launcher log is whole: a time stamp, a level, a message and its line break.
-void expectWholeLogLines(size_t atLeast) {
-    const std::string log = testsupport::readFile(Logger::logPath());
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), '\n');
-    // No second time stamp inside a message: two lines run into one.
-    const std::regex whole(R"(\[\d\d:\d\d:\d\d\.\d\d\d\] \[(INFO|WARN|ERROR|PERF)\] ((?!\[\d\d:\d\d:\d\d\.)[^\r])*)");
-    size_t lines = 0;
-    for (size_t start = 0; start < log.size(); ++lines) {
-        const size_t end = log.find('\n', start);
-        const std::string line = log.substr(start, end - start);
-        ASSERT_TRUE(std::regex_match(line, whole)) << "torn line " << lines + 1 << ": " << line;
-        start = end + 1;
-    }
-    EXPECT_GE(lines, atLeast);
-}
-
-// Waits up to five seconds for `done`.
 void waitFor(const std::function<bool()>& done) {
     for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
 }
 
-// Runs `once` for a warm-up, then `times` more while another thread logs (so
-// the log's lock is contended), and expects the process's resources back and
-// at least `lines` whole log lines for each run.
+// `once` for a warm-up, then `times` more while another thread logs (contending for the log's lock): afterwards
+// descriptors and threads are back, no child is unreaped, memory grew by under 5 MB, and every log line is whole
+// (a time stamp, a level, a message with no second line run into it), at least `lines` of them per run.
 void soak(int warmUp, int times, size_t lines, const std::function<void(int)>& once) {
     for (int n = 0; n < warmUp; ++n) once(n);
-    ASSERT_FALSE(::testing::Test::HasFailure());
-    const auto before = settled();
+    const Held before = settled();
     std::atomic<bool> stop{false};
     std::thread chatter([&] {
         while (!stop) Logger::shared().info("soak: a line from another thread"), std::this_thread::sleep_for(5ms);
     });
     for (int n = warmUp; n < warmUp + times && !::testing::Test::HasFailure(); ++n) once(n);
     stop = true, chatter.join();
-    expectResourcesBack(before, times);
-    expectWholeLogLines(lines * (warmUp + times));
+    const Held after = settled();
+    EXPECT_TRUE(after == before) << "fds " << before.fds << " -> " << after.fds << ", threads " << before.threads
+                                 << " -> " << after.threads;
+    EXPECT_EQ(after.unreaped, 0);
+    EXPECT_LT(after.rssKB - before.rssKB, 5 * 1024);
+    const std::string log = testsupport::readFile(Logger::logPath());
+    const std::regex whole(R"(\[\d\d:\d\d:\d\d\.\d\d\d\] \[(INFO|WARN|ERROR|PERF)\] ((?!\[\d\d:\d\d:\d\d\.)[^\r])*)");
+    size_t count = 0;
+    for (size_t start = 0, end; start < log.size(); start = end + 1, ++count) {
+        end = log.find('\n', start);
+        ASSERT_TRUE(end != std::string::npos && std::regex_match(log.substr(start, end - start), whole))
+            << log.substr(start);
+    }
+    EXPECT_GE(count, lines * (warmUp + times));
 }
 
-// The pipeline's services over the real prefix manager and validator, with
-// the fake Wine runtime. This machine is no Mac, so the OS and CPU checks
-// answer as one would; the disk check answers yes.
+// The pipeline over the real prefix manager and validator; this machine is no Mac, so the OS and CPU checks answer
+// as one would, and the disk check says yes.
 struct RealServices : SetupPipeline::Services {
     PrefixManager prefix;
     SetupPipeline::Check checkMacOSVersion() override { return {true, "14.5"}; }
     SetupPipeline::Check checkSupportedCPU() override { return {true, "arm64"}; }
     std::optional<std::string> validateBundledDLLs() override { return RuntimeValidator::validateBundledDLLs(); }
     bool wineInstalled() override { return prefix.wineExists(); }
-    SetupPipeline::Check checkWineVersion() override {
-        const auto check = prefix.checkWineVersion();
-        return {check.valid, check.version};
-    }
+    SetupPipeline::Check checkWineVersion() override { return {prefix.checkWineVersion().valid, ""}; }
     bool prefixExists() override { return prefix.prefixExists(); }
     bool enoughDiskSpace() override { return true; }
     bool createPrefix(const SetupPipeline::StatusCallback& status) override { return prefix.createPrefix(status); }
@@ -124,94 +92,68 @@ struct RealServices : SetupPipeline::Services {
     bool steamInstalled() override { return prefix.steamInstalled(); }
     bool isWineRunning() override { return false; }
     bool isSteamReady() override { return false; }
-    void installWine(std::function<void(double)>, std::function<void(const DownloadResult&)> completion) override {
-        completion(DownloadError::networkError("no download in the soak"));
-    }
+    void installWine(std::function<void(double)>, std::function<void(const DownloadResult&)>) override {}
 };
 
 }  // namespace
 
-// Start, ready and stop against the fake Steam client: the button starts it, a
-// poll sees its web helper, and Steam goes (mostly by quitting itself; every
-// tenth cycle by the button's close, which ends the server and kills the
-// helpers). The probes are the process probe alone: the server probe's
-// one-second pause would make 300 cycles take a quarter of an hour, and the
-// kill-by-name tier covers it.
-TEST(SoakTest, SteamStartReadyStopCyclesLeaveNothingBehind) {
-    constexpr int kWarmUp = 3, kCycles = 300;
+// With the fake Wine runtime: 50 whole setup runs into fresh prefixes (wineboot, the graphics DLLs and their registry
+// overrides, through real child processes and the setup log), then 300 Steam cycles: the button starts the client, a
+// poll sees its web helper, and Steam quits (every tenth time the button closes it, ending server and helpers). The
+// probe is the process probe alone: the server probe's one-second pause would take a quarter of an hour.
+TEST(SoakTest, SetupRunsAndSteamCyclesLeaveNothingBehind) {
     testsupport::TestHome home;
     Logger::shared();  // starts the log
-    testsupport::FakeWine wine;
-    testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
-    platform::ManualQueue queue;
-    queue.install();
-    ProcessLauncher launcher;
-    testsupport::RecordingSteamHost host;
-    SteamSessionMonitor::Options options;
-    options.isWineRunning = [] { return ProcessLauncher::isAnySteamWebHelperRunning(); };
-    options.isSteamReady = options.isWineRunning;
-    options.closePause = 0ms;
-    SteamSessionMonitor monitor{launcher, host, options};
-    launcher.setOnExit([&](int32_t) { monitor.onSteamClosed(); });
-
-    auto cycle = [&](int n) {
-        host.screens.clear();
-        monitor.onMainButton();
-        ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy() && launcher.isRunning(); }, 30s)) << n;
-        // Without the server probe, a poll before the client's helper is up would take Steam for gone.
-        waitFor(ProcessLauncher::isAnySteamWebHelperRunning);
-        for (int i = 0; i < 500 && monitor.fields().steamPhase != SteamPhase::running; ++i) {
-            monitor.updateSteamStatus();
-            ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy(); }, 30s)) << n;
-            if (monitor.fields().steamPhase != SteamPhase::running) std::this_thread::sleep_for(10ms);
-        }
-        n % 10 == 9 ? monitor.onMainButton() : launcher.terminate();
-        ASSERT_TRUE(queue.drainUntil([&] { return !monitor.isBusy() && !launcher.hasGameProcess(); }, 30s)) << n;
-        // A close shows the ready screen once, when it is done; its exit notice only logs.
-        EXPECT_EQ(host.screens, (std::vector<std::string>{"launching", "running", "ready"})) << "cycle " << n;
-        // The client takes its helper and server with it; the next click must find nothing running.
-        waitFor([&] { return !wine.serverAlive() && !ProcessLauncher::isAnySteamWebHelperRunning(); });
-    };
-
-    soak(kWarmUp, kCycles, 2, cycle);
-    EXPECT_EQ(launcher.launchGeneration(), kWarmUp + kCycles);
-    platform::MainQueue::setPoster({});
-}
-
-// Whole pipeline runs, each into a fresh prefix: version check, wineboot, the
-// graphics DLLs and their registry overrides, all through real child processes
-// and the setup log, ending on the installer step.
-TEST(SoakTest, SetupPipelineRunsLeaveNothingBehind) {
-    constexpr int kWarmUp = 2, kRuns = 50;
-    testsupport::TestHome home;
-    Logger::shared();
     testsupport::GraphicsBundle bundle(home.bundle());
     testsupport::FakeWine wine;
     platform::ManualQueue queue;
     queue.install();
     RealServices services;
     std::vector<std::string> screens;
-    SetupPipeline::Hooks hooks;
-    hooks.log = [](const std::string& level, const std::string& message) { Logger::shared().log(message, level); };
-    hooks.showLoading = [](const std::string&) {};
-    hooks.showStep1 = [&] { platform::MainQueue::post([&] { screens.push_back("step1"); }); };
-    hooks.showError = [&](const std::string& m) { platform::MainQueue::post([&, m] { screens.push_back(m); }); };
-    hooks.showDownload = [] {};
-    hooks.showDownloadProgress = [](double, const std::string&) {};
-    hooks.setupFinished = [&](bool, std::optional<bool>) { screens.push_back("finished"); };
+    const auto screen = [&](const std::string& m) { platform::MainQueue::post([&, m] { screens.push_back(m); }); };
     LauncherActivity activity;
-    SetupPipeline pipeline(services, activity, hooks);
-
-    auto run = [&](int n) {
+    // clang-format off
+    SetupPipeline pipeline(services, activity, {
+        [](const std::string& level, const std::string& message) { Logger::shared().log(message, level); },
+        [](const std::string&) {}, [&] { screen("step1"); }, screen, [] {}, [](double, const std::string&) {},
+        [&](bool, std::optional<bool>) { screens.push_back("finished"); }, {}});
+    // clang-format on
+    soak(2, 50, 1, [&](int n) {
         fs::remove_all(Constants::prefixPath());
         screens.clear();
         pipeline.validateAndPrepare();
         ASSERT_TRUE(queue.drainUntil([&] { return !pipeline.isRunning() && !screens.empty(); }, 60s)) << n;
         EXPECT_EQ(screens, std::vector<std::string>{"step1"}) << "run " << n;
         EXPECT_TRUE(services.mesaDLLsDeployed()) << "run " << n;
-    };
+    });
+    EXPECT_EQ(wine.calls("wine").size() % 52, 0u) << "every run ran the same Wine commands";
 
-    soak(kWarmUp, kRuns, 1, run);
-    EXPECT_EQ(wine.calls("wine").size() % (kWarmUp + kRuns), 0u) << "every run ran the same Wine commands";
+    testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
+    ProcessLauncher launcher;
+    testsupport::RecordingSteamHost host;
+    SteamSessionMonitor::Options options;
+    options.isWineRunning = options.isSteamReady = [] { return ProcessLauncher::isAnySteamWebHelperRunning(); };
+    options.closePause = 0ms;
+    SteamSessionMonitor monitor{launcher, host, options};
+    launcher.setOnExit([&](int32_t) { monitor.onSteamClosed(); });
+    const auto idle = [&] { return !monitor.isBusy(); };
+    soak(3, 300, 2, [&](int n) {
+        host.screens.clear();
+        monitor.onMainButton();
+        ASSERT_TRUE(queue.drainUntil([&] { return idle() && launcher.isRunning(); }, 30s)) << n;
+        waitFor(ProcessLauncher::isAnySteamWebHelperRunning);  // else a poll would take Steam for gone
+        ASSERT_TRUE(queue.drainUntil(
+            [&] {  // polls until running
+                if (!idle() || monitor.fields().steamPhase == SteamPhase::running) return idle();
+                return monitor.updateSteamStatus(), false;
+            },
+            30s))
+            << n;
+        n % 10 == 9 ? monitor.onMainButton() : launcher.terminate();
+        ASSERT_TRUE(queue.drainUntil([&] { return idle() && !launcher.hasGameProcess(); }, 30s)) << n;
+        EXPECT_EQ(host.screens, (std::vector<std::string>{"launching", "running", "ready"})) << "cycle " << n;
+        waitFor([&] { return !wine.serverAlive() && !ProcessLauncher::isAnySteamWebHelperRunning(); });
+    });
+    EXPECT_EQ(launcher.launchGeneration(), 303);
     platform::MainQueue::setPoster({});
 }

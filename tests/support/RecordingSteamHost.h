@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -8,27 +7,21 @@
 
 namespace testsupport {
 
-// The controller's side of the Steam session, agreement accepted and Steam installed: records every
-// screen asked for ("ready", "launching", "running", "launchFailed", "step1", "loading:TEXT", "error:TEXT").
+// The controller's side of the Steam session, agreement accepted and Steam installed: records every screen asked
+// for ("ready", "launching", "running", "launchFailed", "step1", "loading:TEXT", "error:TEXT").
 class RecordingSteamHost : public SteamSessionMonitor::Host {
 public:
     std::vector<std::string> screens;
-    std::vector<std::chrono::steady_clock::time_point> shownAt;  // when each screen was asked for
 
     bool eulaAccepted() override { return true; }
     bool steamInstalled() override { return true; }
-    void showSteamReady() override { add("ready"); }
-    void showSteamLaunching() override { add("launching"); }
-    void showSteamRunning() override { add("running"); }
-    void showSteamLaunchFailed() override { add("launchFailed"); }
-    void showStep1() override { add("step1"); }
-    void showLoading(const std::string& status) override { add("loading:" + status); }
-    void showError(const std::string& message) override { add("error:" + message); }
-
-private:
-    void add(const std::string& screen) {
-        screens.push_back(screen), shownAt.push_back(std::chrono::steady_clock::now());
-    }
+    void showSteamReady() override { screens.push_back("ready"); }
+    void showSteamLaunching() override { screens.push_back("launching"); }
+    void showSteamRunning() override { screens.push_back("running"); }
+    void showSteamLaunchFailed() override { screens.push_back("launchFailed"); }
+    void showStep1() override { screens.push_back("step1"); }
+    void showLoading(const std::string& status) override { screens.push_back("loading:" + status); }
+    void showError(const std::string& message) override { screens.push_back("error:" + message); }
 };
 
 }  // namespace testsupport
