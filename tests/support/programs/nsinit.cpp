@@ -6,7 +6,7 @@
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const pid_t test = ::fork();
-    if (test == 0) ::execv(argv[1], argv + 1), ::_exit(127);
+    if (test == 0) ::execvp(argv[1], argv + 1), ::_exit(127);
     for (int status = 0; test > 0;) {
         const pid_t pid = ::wait(&status);
         if (pid == test) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
