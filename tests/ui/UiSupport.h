@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
-#include <QWidget>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -45,20 +44,10 @@ struct Launcher {
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// Object names of the window's visible controls, in stacking order.
-inline std::vector<std::string> visibleControls(const AppDelegate& d) {
-    std::vector<std::string> names;
-    for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (w->isVisibleTo(d.window.get())) names.push_back(w->objectName().toStdString());
-    }
-    return names;
-}
-
-// Every text the status label shows, in order, and every screen as its text
-// and visible controls once the window is up. The filter looks before each
-// event, so a screen is seen before the next one replaces it; screens are
-// taken only between posted blocks (a screen's own hiding and showing happens
-// inside one), and sample() takes the last one.
+// Every text the status label shows, in order, and (`screens`) each with the window's visible
+// controls once it is up. The filter looks before each event, so a text is seen before the next
+// replaces it; screens are taken only between posted blocks (a screen is arranged inside one),
+// and sample() takes the last one.
 struct StatusRecorder : QObject {
     explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override {
@@ -71,12 +60,12 @@ struct StatusRecorder : QObject {
     void sample() {
         if (!d.window || !d.window->isVisible()) return;  // still being built: nothing on screen yet
         std::string screen = d.statusLabel->text().toStdString() + " |";
-        for (const auto& name : visibleControls(d)) screen += " " + name;
+        for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (w->isVisibleTo(d.window.get())) screen += " " + w->objectName().toStdString();
         if (screens.empty() || screens.back() != screen) screens.push_back(screen);
     }
     AppDelegate& d;
-    std::vector<std::string> texts;
-    std::vector<std::string> screens;
+    std::vector<std::string> texts, screens;
 };
 
 // Whether `expected` occurs in `seen` in order; an entry ending in "*" matches by prefix.
@@ -104,9 +93,8 @@ inline void answerNextAlert(const QString& answer, std::string* seen = nullptr) 
             for (QAbstractButton* button : box->buttons())
                 *seen += "|" + button->text().toStdString() + (button == box->defaultButton() ? "*" : "");
         }
-        for (QAbstractButton* button : box->buttons()) {
+        for (QAbstractButton* button : box->buttons())
             if (button->text() == answer) button->click();
-        }
     });
 }
 
