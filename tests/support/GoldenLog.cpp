@@ -20,6 +20,7 @@ std::string normaliseLog(const std::string& text, const std::string& root, bool 
         {std::regex(R"(127\.0\.0\.1:\d+)"), "127.0.0.1:PORT"},
         {std::regex(R"(after \d+ ms)"), "after # ms"},
         {std::regex(R"(\.wine-download-\w{6})"), ".wine-download-XXXXXX"},
+        {std::regex(R"(prefix\.backup\.\d+)"), "prefix.backup.#"},
     };
     std::istringstream in(text);
     std::string out, line;
