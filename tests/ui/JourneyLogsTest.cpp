@@ -5,11 +5,8 @@
 
 #include <QCheckBox>
 #include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QMimeData>
 #include <QPushButton>
 #include <QTextBrowser>
-#include <QUrl>
 
 #include "app/DropView.h"
 #include "platform/Sha256.h"
@@ -187,12 +184,8 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
         const std::string dropped = j.home().tmp() + "/Steam Setup ü.exe";
         writeFile(dropped, "MZ");
         QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dropped))});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         uitest::StatusRecorder screens{j.d()};
-        QCoreApplication::sendEvent(j.d().dropZone, &enter);  // a drop goes where the drag entered
-        QCoreApplication::sendEvent(j.d().dropZone, &drop);
+        EXPECT_TRUE(uitest::enterDrag(j.d().dropZone, mime, {dropped}) && uitest::endDrag(j.d().dropZone, &mime));
         j.endsOn(kReady);
         EXPECT_TRUE(uitest::inOrder(screens.texts, {"Installing Steam...\nComplete the setup in the Steam window."}));
         EXPECT_EQ(j.wine.calls("wine").back().args, std::vector<std::string>{j.home().supportDir() + "/SteamSetup.exe"});

@@ -5,14 +5,11 @@
 
 #include <QAccessible>
 #include <QCheckBox>
-#include <QDragEnterEvent>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyleOptionButton>
-#include <QUrl>
 #include <cmath>
 
 #include "app/DropView.h"
@@ -135,15 +132,6 @@ void expectScreen(const std::string& name, QWidget& window) {
     testsupport::expectGolden("screens/" + name + ".txt", screenDump(window));
 }
 
-// A drag of `path` entering the zone, or (no path) leaving it.
-void drag(DropView* zone, const std::string& path = {}) {
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-    QDragEnterEvent enter(QPoint(150, 27), Qt::CopyAction, &mime, Qt::LeftButton, {});
-    QDragLeaveEvent leave;
-    QCoreApplication::sendEvent(zone, path.empty() ? static_cast<QEvent*>(&leave) : &enter);
-}
-
 }  // namespace
 
 TEST(ScreenDumps, EveryScreenAndState) {
@@ -151,12 +139,15 @@ TEST(ScreenDumps, EveryScreenAndState) {
     launcher.buildWindow();
     AppDelegate& d = launcher.d();
     const char* env = ::getenv("FERROWICK_SCREENSHOT_DIR");
-    const std::string dir = env && *env ? env : launcher.home.tmp(), exe = launcher.home.tmp() + "/SteamSetup.exe";
+    const std::string dir = env && *env ? env : launcher.home.tmp();
     // Each step, then its screen; all() first puts every control on show: a screen hides what it does not own.
     const auto all = [&] {
         for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) w->show();
     };
     const std::string error = "Could not read <b>C:\\users</b> & <i>system.reg</i>";  // shown as it is, not as markup
+    QMimeData link, accepted, rejected;  // a web link with text, then files: the first one is judged
+    link.setUrls({QUrl("https://example.com/SteamSetup.exe")}), link.setText("/tmp/SteamSetup.exe");
+    const std::string ok = launcher.home.tmp() + "/Steam Setup ü.exe", txt = launcher.home.tmp() + "/readme.txt";
     const std::pair<std::string, std::function<void()>> steps[] = {
         {"00-startup", [] {}},
         {"01-agreement", [&] { d.eulaCheck1->setChecked(true), all(), d.showEula(); }},
@@ -166,9 +157,21 @@ TEST(ScreenDumps, EveryScreenAndState) {
         {"05-download-0", [&] { all(), d.showDownload(); }},
         {"06-download-42", [&] { d.showDownloadProgress(0.42, "Setting up... 42%"); }},
         {"07-step1", [&] { all(), d.showStep1(); }},
-        {"08-step1-accepting", [&] { drag(d.dropZone, exe); }},
-        {"09-step1-rejecting", [&] { drag(d.dropZone), drag(d.dropZone, exe + ".txt"); }},
-        {"10-steam-ready", [&] { drag(d.dropZone), all(), d.showSteamReady(); }},
+        // The drop zone: no files, no verdict; a leave or a drop ends one, and a rejected drop is not taken.
+        {"07-step1", [&] { EXPECT_FALSE(uitest::enterDrag(d.dropZone, link, {})); }},
+        {"09-step1-rejecting",
+         [&] {
+             EXPECT_TRUE(uitest::enterDrag(d.dropZone, rejected, {txt, ok}));
+         }},
+        {"07-step1", [&] { uitest::endDrag(d.dropZone); }},
+        {"08-step1-accepting",
+         [&] {
+             uitest::enterDrag(d.dropZone, accepted, {ok, txt});
+         }},
+        {"07-step1", [&] { uitest::endDrag(d.dropZone); }},
+        {"09-step1-rejecting", [&] { uitest::enterDrag(d.dropZone, rejected, {}); }},
+        {"07-step1", [&] { EXPECT_FALSE(uitest::endDrag(d.dropZone, &rejected)); }},
+        {"10-steam-ready", [&] { all(), d.showSteamReady(); }},
         {"11-steam-launching", [&] { all(), d.showSteamLaunching(); }},
         {"12-steam-running", [&] { all(), d.showSteamRunning(); }},
         {"13-steam-launch-failed", [&] { all(), d.showSteamLaunchFailed(); }},

@@ -1,10 +1,13 @@
 #pragma once
 
-#include <QAbstractButton>
 #include <QApplication>
+#include <QDragEnterEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -44,29 +47,36 @@ struct Launcher {
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// Every text the status label shows, in order, and (`screens`) each with the window's visible
-// controls once it is up. The filter looks before each event, so a text is seen before the next
-// replaces it; screens are taken only between posted blocks (a screen is arranged inside one),
-// and sample() takes the last one.
+// Every text the status label shows, in order. The filter looks before each event, so a text
+// is seen before the next one replaces it.
 struct StatusRecorder : QObject {
     explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (!d.statusLabel) return false;
-        const std::string text = d.statusLabel->text().toStdString();
-        if (texts.empty() || texts.back() != text) texts.push_back(text);
-        if (event->type() == QEvent::MetaCall) sample();
+    bool eventFilter(QObject*, QEvent*) override {
+        if (d.statusLabel && (texts.empty() || texts.back() != d.statusLabel->text().toStdString()))
+            texts.push_back(d.statusLabel->text().toStdString());
         return false;
     }
-    void sample() {
-        if (!d.window || !d.window->isVisible()) return;  // still being built: nothing on screen yet
-        std::string screen = d.statusLabel->text().toStdString() + " |";
-        for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-            if (w->isVisibleTo(d.window.get())) screen += " " + w->objectName().toStdString();
-        if (screens.empty() || screens.back() != screen) screens.push_back(screen);
-    }
     AppDelegate& d;
-    std::vector<std::string> texts, screens;
+    std::vector<std::string> texts;
 };
+
+// A drag of local files (or, `urls` given, anything) entering `target`, as a file manager sends it;
+// true when taken as a copy. endDrag() then drops it (true when taken) or, without `mime`, leaves.
+inline bool enterDrag(QWidget* target, QMimeData& mime, const std::vector<std::string>& paths) {
+    QList<QUrl> urls = mime.urls();
+    for (const auto& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(150, 27), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &enter);
+    return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
+}
+inline bool endDrag(QWidget* target, const QMimeData* mime = nullptr) {
+    QDragLeaveEvent leave;
+    if (!mime) return QCoreApplication::sendEvent(target, &leave), false;
+    QDropEvent drop(QPointF(150, 27), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
 
 // Whether `expected` occurs in `seen` in order; an entry ending in "*" matches by prefix.
 inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std::string>& expected) {
