@@ -41,12 +41,9 @@ TEST_P(MenuBar, EveryWayOutQuitsAndEndsSteam) {
     ASSERT_TRUE(uitest::pumpUntil(
         [&] { return launcher.status() == "Steam launching..." && ProcessLauncher::isAnySteamWebHelperRunning(); }));
     QApplication::setActiveWindow(d.window.get());
-    bool aboutToQuit = false;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { aboutToQuit = true; });
     QTimer::singleShot(0, [&d] { kWaysOut[GetParam()].second(d); });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });  // only to end a hang
     EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_TRUE(aboutToQuit);
     EXPECT_FALSE(wine.serverAlive() || ProcessLauncher::isAnySteamWebHelperRunning());
     uitest::pumpUntil([&] { return !d.processLauncher.hasGameProcess(); }, std::chrono::seconds(20));
 }

@@ -55,15 +55,13 @@ QString inkPlacement(const QImage& shot, const QRect& zone, qreal dpr) {
     const QRect area(QPoint(int(zone.left() * dpr), int(zone.top() * dpr)), zone.size() * dpr);
     const int inset = int(4 * dpr);
     const QRgb ground = shot.pixel(area.center().x(), area.top() + inset);
-    int left = area.right(), right = area.left(), top = area.bottom(), bottom = area.top();
+    QRect ink;
     for (int y = area.top() + inset; y <= area.bottom() - inset; ++y)
         for (int x = area.left() + inset; x <= area.right() - inset; ++x)
-            if (shot.pixel(x, y) != ground)
-                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y),
-                bottom = std::max(bottom, y);
-    if (left > right) return "no text";
-    const double dx = ((left - area.left()) - (area.right() - right)) / 2.0 / dpr;
-    const double dy = ((top - area.top()) - (area.bottom() - bottom)) / 2.0 / dpr;
+            if (shot.pixel(x, y) != ground) ink |= QRect(x, y, 1, 1);
+    if (ink.isNull()) return "no text";
+    const double dx = ((ink.left() - area.left()) - (area.right() - ink.right())) / 2.0 / dpr;
+    const double dy = ((ink.top() - area.top()) - (area.bottom() - ink.bottom())) / 2.0 / dpr;
     if (std::abs(dx) <= 2 && std::abs(dy) <= 3) return "text centred";
     return QString::asprintf("text off centre by %.0f, %.0f", dx, -dy);
 }

@@ -60,12 +60,10 @@ struct StatusRecorder : QObject {
     std::vector<std::string> texts;
 };
 
-// A drag of local files (or, `urls` given, anything) entering `target`, as a file manager sends it;
-// true when taken as a copy. endDrag() then drops it (true when taken) or, without `mime`, leaves.
+// A drag of `mime` with local `paths` added entering `target`, as a file manager sends it; true
+// when taken as a copy. endDrag() then drops it (true when taken) or, without `mime`, leaves.
 inline bool enterDrag(QWidget* target, QMimeData& mime, const std::vector<std::string>& paths) {
-    QList<QUrl> urls = mime.urls();
-    for (const auto& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
-    mime.setUrls(urls);
+    for (const auto& path : paths) mime.setUrls(mime.urls() << QUrl::fromLocalFile(QString::fromStdString(path)));
     QDragEnterEvent enter(QPoint(150, 27), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
     QCoreApplication::sendEvent(target, &enter);
     return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
@@ -82,11 +80,10 @@ inline bool endDrag(QWidget* target, const QMimeData* mime = nullptr) {
 inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std::string>& expected) {
     auto at = seen.begin();
     for (const auto& want : expected) {
-        const bool prefix = want.ends_with('*');
-        const std::string stem = prefix ? want.substr(0, want.size() - 1) : want;
-        at = std::find_if(at, seen.end(), [&](const auto& s) { return prefix ? s.starts_with(stem) : s == stem; });
-        if (at == seen.end()) return false;
-        ++at;
+        const std::string stem = want.ends_with('*') ? want.substr(0, want.size() - 1) : want;
+        at = std::find_if(at, seen.end(),
+                          [&](const auto& s) { return s == want || (stem != want && s.starts_with(stem)); });
+        if (at++ == seen.end()) return false;
     }
     return true;
 }
