@@ -9,9 +9,8 @@
 
 #include "ui/UiSupport.h"
 
-// Without runtime.lock in the test bundle the system check wants macOS 14, which Linux never
-// reports: a start ends there, with Repair on screen.
-TEST(Startup, TheAgreementGatesSetupAndTakesTheKeyboard) {
+// The agreement with the keyboard alone: Tab reaches the box, Continue and the links, Space presses them.
+TEST(Startup, TheAgreementTakesTheKeyboard) {
     uitest::Launcher launcher;
     launcher.launch();
     AppDelegate& d = launcher.d();
@@ -32,17 +31,15 @@ TEST(Startup, TheAgreementGatesSetupAndTakesTheKeyboard) {
     EXPECT_TRUE(tabAndSpace().ends_with("/privacy"));
     QDesktopServices::unsetUrlHandler("https");
     EXPECT_FALSE(std::filesystem::exists(Constants::eulaAcceptedFile()));
-    uitest::StatusRecorder screens(d);
-    tabAndSpace();  // round to the box: tick it
-    ASSERT_TRUE(d.eulaCheck1->isChecked());
+    tabAndSpace();  // round to the box: tick it, then Continue
+    EXPECT_TRUE(d.eulaCheck1->isChecked());
     tabAndSpace();
-    ASSERT_TRUE(std::filesystem::exists(Constants::eulaAcceptedFile()));
-    ASSERT_TRUE(uitest::pumpUntil([&] { return !d.repairButton->isHidden(); }));
-    EXPECT_TRUE(
-        uitest::inOrder(screens.texts, {"Checking system...", "macOS 14.0 or later is required.\nYour version: *"}));
+    EXPECT_TRUE(std::filesystem::exists(Constants::eulaAcceptedFile()));
+    EXPECT_TRUE(uitest::pumpUntil([&] { return !d.repairButton->isHidden(); }));  // setup ran to its verdict
 }
 
-// With the agreement given, the start-up screen and then the system check's verdict, nothing between.
+// With the agreement given, the start-up screen and then the system check's verdict (without
+// runtime.lock in the test bundle it wants macOS 14, which Linux never reports), nothing between.
 TEST(Startup, WithTheMarkerNoOtherScreenSlipsIn) {
     uitest::Launcher launcher;
     testsupport::writeFile(Constants::eulaAcceptedFile(), "");
