@@ -7,7 +7,7 @@
 #include "app/QtMainQueue.h"
 
 namespace uitest {
-int runChild(const std::string& role);  // a launcher process a test starts and ends (ActivityRacesTest.cpp)
+int runChild(const std::string& role);  // a launcher process a test starts and ends (JourneyLogsTest.cpp)
 }
 
 int main(int argc, char** argv) {
