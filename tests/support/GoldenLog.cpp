@@ -20,6 +20,7 @@ std::string normaliseLog(const std::string& text, const std::string& root, bool 
         {std::regex(R"(127\.0\.0\.1:\d+)"), "127.0.0.1:PORT"},
         {std::regex(R"(after \d+ ms)"), "after # ms"},
         {std::regex(R"(\.wine-download-\w{6})"), ".wine-download-XXXXXX"},
+        {std::regex(R"(prefix\.backup\.\d+)"), "prefix.backup.#"},
     };
     std::istringstream in(text);
     std::string out, line;
@@ -43,15 +44,15 @@ std::string journeyLogs(const TestHome& home) {
 }
 
 void expectGolden(const std::string& name, const std::string& actual) {
-    const std::string golden = std::string(FERROWICK_SOURCE_DIR) + "/tests/golden/" + name;
-    const char* update = ::getenv("FERROWICK_UPDATE_GOLDEN");
-    if (update && std::string(update) == "1") return writeFile(golden, actual);
+    const std::string golden = FERROWICK_SOURCE_DIR "/tests/golden/" + name,
+                      actualPath = testing::TempDir() + "/actual";
+    if (const char* update = ::getenv("FERROWICK_UPDATE_GOLDEN"); update && std::string(update) == "1")
+        return writeFile(golden, actual);
     if (readFile(golden) == actual) return;
-    const std::string actualPath = std::string(::getenv("TMPDIR") ? ::getenv("TMPDIR") : "/tmp") + "/golden.actual";
     writeFile(actualPath, actual);
-    const std::string command = "diff -u --label '" + golden + "' --label actual '" + golden + "' '" + actualPath +
-                                "' > '" + actualPath + ".diff'";
-    (void)std::system(command.c_str());
+    const std::string diff = "diff -u --label tests/golden/" + name + " --label actual '" + golden + "' '" +
+                             actualPath + "' > '" + actualPath + ".diff'";
+    (void)std::system(diff.c_str());
     ADD_FAILURE() << "differs from tests/golden/" << name << " (FERROWICK_UPDATE_GOLDEN=1 rewrites it):\n"
                   << readFile(actualPath + ".diff");
 }

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest/QTest>
 
 #include "support/FakeWine.h"
@@ -31,48 +29,24 @@ class MenuBar : public ::testing::TestWithParam<size_t> {};
 
 }  // namespace
 
-// Every way out ends the event loop through the application's quit path.
-TEST_P(MenuBar, EveryWayOutQuits) {
-    uitest::Launcher launcher;
-    launcher.delegate->installAsApplicationDelegate();
-    launcher.launch();
-    AppDelegate& d = launcher.d();
-    QApplication::setActiveWindow(d.window.get());
-    bool aboutToQuit = false;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { aboutToQuit = true; });
-    QTimer::singleShot(0, [&d] { kWaysOut[GetParam()].second(d); });
-    QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });  // only to end a hang
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_TRUE(aboutToQuit);
-}
-
-INSTANTIATE_TEST_SUITE_P(MenuBar, MenuBar, ::testing::Range<size_t>(0, kWaysOut.size()),
-                         [](const auto& info) { return kWaysOut[info.param].first; });
-
-// The main button starts Steam through the controller and the status poll
-// follows it; quitting ends Steam's Wine and its web helpers.
-TEST(MenuBar, TheMainButtonStartsSteamAndQuittingEndsIt) {
+// With Steam started from the main button, every way out ends the event loop through the
+// application's quit path, and quitting ends Steam's Wine and its web helpers.
+TEST_P(MenuBar, EveryWayOutQuitsAndEndsSteam) {
     uitest::Launcher launcher;
     testsupport::FakeWine wine;
     testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
     AppDelegate& d = launcher.d();
-    d.markEulaAccepted();
-    d.installAsApplicationDelegate();
-    launcher.buildWindow();
-    d.showSteamReady();
-
+    d.markEulaAccepted(), d.installAsApplicationDelegate(), launcher.buildWindow(), d.showSteamReady();
     QTest::mouseClick(d.mainButton, Qt::LeftButton);
     ASSERT_TRUE(uitest::pumpUntil(
         [&] { return launcher.status() == "Steam launching..." && ProcessLauncher::isAnySteamWebHelperRunning(); }));
-    EXPECT_EQ(d.mainButton->text(), "Close Steam");
-    for (int poll = 0; poll < 2; ++poll) {
-        d.updateSteamStatus();
-        ASSERT_TRUE(uitest::pumpUntil([&] { return !d.steamSession().isBusy(); }));
-    }
-    EXPECT_EQ(launcher.status(), "Steam is running.\nPlay Quillmoor from your Library.");
-    QTimer::singleShot(0, [&d] { itemOf(d, 0)->trigger(); });
+    QApplication::setActiveWindow(d.window.get());
+    QTimer::singleShot(0, [&d] { kWaysOut[GetParam()].second(d); });
     QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });  // only to end a hang
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(wine.serverAlive() || ProcessLauncher::isAnySteamWebHelperRunning());
     uitest::pumpUntil([&] { return !d.processLauncher.hasGameProcess(); }, std::chrono::seconds(20));
 }
+
+INSTANTIATE_TEST_SUITE_P(MenuBar, MenuBar, ::testing::Range<size_t>(0, kWaysOut.size()),
+                         [](const auto& info) { return kWaysOut[info.param].first; });

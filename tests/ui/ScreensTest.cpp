@@ -1,28 +1,21 @@
-// Every screen and state as a text dump compared with tests/golden/screens,
-// and a PNG of each into $FERROWICK_SCREENSHOT_DIR when set (scripts/screenshots),
-// else into the test's own temporary dir.
+// Every screen and state as a text dump compared with tests/golden/screens, and a PNG
+// of each into $FERROWICK_SCREENSHOT_DIR when set (scripts/screenshots), else the test's tmp dir.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <QAccessible>
 #include <QCheckBox>
-#include <QDragEnterEvent>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLabel>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyleOptionButton>
-#include <QUrl>
 #include <cmath>
-#include <filesystem>
-#include <thread>
 
 #include "app/DropView.h"
 #include "app/Spinner.h"
 #include "platform/Subprocess.h"
+#include "support/GoldenLog.h"
 #include "ui/UiSupport.h"
 
 namespace {
@@ -37,21 +30,14 @@ QString quoted(QString text) {
     return "\"" + text.replace('\n', "\\n") + "\"";
 }
 
+// The font, colour and text of a control, as the controls table lists them.
 QString font(const QFont& f) {
     const QMap<int, QString> weights = {
         {QFont::Normal, "regular"}, {QFont::Medium, "medium"}, {QFont::DemiBold, "semibold"}, {QFont::Bold, "bold"}};
     return QString("system %1 %2").arg(f.pixelSize()).arg(weights.value(f.weight(), QString::number(f.weight())));
 }
-
-// The font, colour and text of a control, as the controls table lists them.
 QString looks(const QFont& f, const QColor& c, const QString& text) {
     return font(f) + "  text " + colour(c) + "  " + quoted(text);
-}
-
-QString keyboard(QWidget& w) {
-    const QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(&w);
-    return QString(w.focusPolicy() & Qt::TabFocus ? "tab" : "no tab") + "  a11y " +
-           quoted(a11y ? a11y->text(QAccessible::Name) : QString());
 }
 
 // WCAG contrast of two sRGB colours.
@@ -64,22 +50,18 @@ QString contrast(const QColor& a, const QColor& b) {
     return QString::asprintf("%.1f:1", (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05));
 }
 
-// Where the drop zone's text lies on screen: the ink inside its border,
-// compared with the zone's centre (fonts differ, so only the centring is kept).
+// Where the drop zone's text ink lies inside its border against the zone's centre (fonts differ).
 QString inkPlacement(const QImage& shot, const QRect& zone, qreal dpr) {
     const QRect area(QPoint(int(zone.left() * dpr), int(zone.top() * dpr)), zone.size() * dpr);
     const int inset = int(4 * dpr);
     const QRgb ground = shot.pixel(area.center().x(), area.top() + inset);
-    int left = area.right(), right = area.left(), top = area.bottom(), bottom = area.top();
-    for (int y = area.top() + inset; y <= area.bottom() - inset; ++y) {
-        for (int x = area.left() + inset; x <= area.right() - inset; ++x) {
-            if (shot.pixel(x, y) == ground) continue;
-            left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
-        }
-    }
-    if (left > right) return "no text";
-    const double dx = ((left - area.left()) - (area.right() - right)) / 2.0 / dpr;
-    const double dy = ((top - area.top()) - (area.bottom() - bottom)) / 2.0 / dpr;
+    QRect ink;
+    for (int y = area.top() + inset; y <= area.bottom() - inset; ++y)
+        for (int x = area.left() + inset; x <= area.right() - inset; ++x)
+            if (shot.pixel(x, y) != ground) ink |= QRect(x, y, 1, 1);
+    if (ink.isNull()) return "no text";
+    const double dx = ((ink.left() - area.left()) - (area.right() - ink.right())) / 2.0 / dpr;
+    const double dy = ((ink.top() - area.top()) - (area.bottom() - ink.bottom())) / 2.0 / dpr;
     if (std::abs(dx) <= 2 && std::abs(dy) <= 3) return "text centred";
     return QString::asprintf("text off centre by %.0f, %.0f", dx, -dy);
 }
@@ -124,57 +106,28 @@ QString describe(QWidget& w, const QImage& shot, qreal dpr, const QColor& backgr
     } else {
         fields << w.metaObject()->className();
     }
-    if (qobject_cast<QAbstractButton*>(&w) || qobject_cast<DropView*>(&w)) fields << keyboard(w);
+    if (qobject_cast<QAbstractButton*>(&w) || qobject_cast<DropView*>(&w)) {
+        const QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(&w);
+        fields << QString(w.focusPolicy() & Qt::TabFocus ? "tab" : "no tab") + "  a11y " +
+                      quoted(a11y ? a11y->text(QAccessible::Name) : QString());
+    }
     return fields.join("  ") + "\n";
 }
 
-// A plain-text account of what the window shows, one line per control in
-// stacking order, with frames in bottom-left-origin window points: whether it
-// is shown, its frame, font, colours and text, and the state of the spinner,
-// bar, check box and drop zone. Pixel checks (the drop zone's border and the
-// centring of its text, the check box's outline) are measured on a rendering.
+// One line per control in stacking order, frames in bottom-left-origin window points; the drop
+// zone's border and text centring and the check box's outline are measured on a rendering.
 std::string screenDump(QWidget& window) {
     const QColor background = window.palette().color(QPalette::Window);
     const QImage shot = window.grab().toImage();
-    const qreal dpr = shot.devicePixelRatio();
     QString dump = QString::asprintf("window            %d x %d  title ", window.width(), window.height()) +
                    quoted(window.windowTitle()) + "  background " + colour(background) + "\n";
     for (QWidget* w : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        dump += describe(*w, shot, dpr, background);
+        dump += describe(*w, shot, shot.devicePixelRatio(), background);
     return dump.toStdString();
 }
 
-// Compares `dump` with tests/golden/screens/<name>.txt; on a difference the
-// failure shows a unified diff. FERROWICK_UPDATE_GOLDEN=1 rewrites the file
-// instead, for review in the commit's diff.
-void expectGoldenScreen(const std::string& name, const std::string& dump) {
-    const std::string golden = FERROWICK_SOURCE_DIR "/tests/golden/screens/" + name + ".txt";
-    if (const char* update = ::getenv("FERROWICK_UPDATE_GOLDEN"); update && std::string(update) == "1") {
-        testsupport::writeFile(golden, dump);
-        std::cout << "rewrote " << golden << "\n";
-        return;
-    }
-    if (std::filesystem::exists(golden) && testsupport::readFile(golden) == dump) return;
-    const std::string actual = testing::TempDir() + "/" + name + "." + std::to_string(::getpid()) + ".txt";
-    testsupport::writeFile(actual, dump);
-    const auto diff =
-        platform::Subprocess::run({"/usr/bin/diff",
-                                   {"-u", "--label", "tests/golden/screens/" + name + ".txt", "--label", "this run",
-                                    std::filesystem::exists(golden) ? golden : "/dev/null", actual},
-                                   {{"PATH", "/usr/bin:/bin"}},
-                                   platform::OutputMode::Pipe});
-    std::filesystem::remove(actual);
-    ADD_FAILURE() << "screen " << name << " differs from its golden file (FERROWICK_UPDATE_GOLDEN=1 rewrites it):\n"
-                  << (diff ? diff->output : "diff did not run");
-}
-
-// A drag of `path` entering the zone, or (no path) leaving it.
-void drag(DropView* zone, const std::string& path = {}) {
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-    QDragEnterEvent enter(QPoint(150, 27), Qt::CopyAction, &mime, Qt::LeftButton, {});
-    QDragLeaveEvent leave;
-    QCoreApplication::sendEvent(zone, path.empty() ? static_cast<QEvent*>(&leave) : &enter);
+void expectScreen(const std::string& name, QWidget& window) {
+    testsupport::expectGolden("screens/" + name + ".txt", screenDump(window));
 }
 
 }  // namespace
@@ -185,57 +138,56 @@ TEST(ScreenDumps, EveryScreenAndState) {
     AppDelegate& d = launcher.d();
     const char* env = ::getenv("FERROWICK_SCREENSHOT_DIR");
     const std::string dir = env && *env ? env : launcher.home.tmp();
-    auto capture = [&](const std::string& name) {
-        SCOPED_TRACE(name);
-        expectGoldenScreen(name, screenDump(*d.window));
-        ASSERT_TRUE(d.window->grab().save(QString::fromStdString(dir + "/" + name + ".png"), "PNG"));
-    };
-    // Everything on show first: a screen must hide what it does not own.
-    auto screen = [&](const std::string& name, const std::function<void()>& show, bool posted = true) {
+    // Each step, then its screen; all() first puts every control on show: a screen hides what it does not own.
+    const auto all = [&] {
         for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) w->show();
-        d.statusLabel->setText("before");
-        show();
-        EXPECT_TRUE(!posted || launcher.status() == "before") << name << " applied inline";
-        uitest::settle();
-        capture(name);
     };
-
-    capture("00-startup");
-    d.eulaCheck1->setChecked(true);
-    screen("01-agreement", [&] { d.showEula(); });
-    d.eulaCheck1->click();
-    capture("02-agreement-ticked");
-    d.eulaCheck1->click();
-    d.eulaAcceptButton->click();
-    uitest::settle();
-    capture("03-agreement-continue-unticked");
-    screen("04-loading", [&] { d.showLoading("Preparing environment..."); });
-    screen(
-        "05-download-0", [&] { d.showDownload(); }, false);
-    d.showDownloadProgress(0.42, "Setting up... 42%");
-    capture("06-download-42");
-    screen("07-step1", [&] { d.showStep1(); });
-    drag(d.dropZone, launcher.home.tmp() + "/SteamSetup.exe");
-    capture("08-step1-accepting");
-    drag(d.dropZone);
-    drag(d.dropZone, launcher.home.tmp() + "/SteamSetup.exe.txt");
-    capture("09-step1-rejecting");
-    drag(d.dropZone);
-    screen("10-steam-ready", [&] { d.showSteamReady(); });
-    screen("11-steam-launching", [&] { d.showSteamLaunching(); });
-    screen("12-steam-running", [&] { d.showSteamRunning(); });
-    screen("13-steam-launch-failed", [&] { d.showSteamLaunchFailed(); });
-    // A message from elsewhere is shown as it is, never as markup, and logged first.
-    const std::string error = "Could not read <b>C:\\users</b> & <i>system.reg</i>";
-    screen("14-error", [&] { d.showError(error); });
+    const std::string error = "Could not read <b>C:\\users</b> & <i>system.reg</i>";  // shown as it is, not as markup
+    QMimeData link, accepted, rejected;  // a web link with text, then files: the first one is judged
+    link.setUrls({QUrl("https://example.com/SteamSetup.exe")}), link.setText("/tmp/SteamSetup.exe");
+    const std::string ok = launcher.home.tmp() + "/Steam Setup ü.exe", txt = launcher.home.tmp() + "/readme.txt";
+    const std::pair<std::string, std::function<void()>> steps[] = {
+        {"00-startup", [] {}},
+        {"01-agreement", [&] { d.eulaCheck1->setChecked(true), all(), d.showEula(); }},
+        {"02-agreement-ticked", [&] { d.eulaCheck1->click(); }},
+        {"03-agreement-continue-unticked", [&] { d.eulaCheck1->click(), d.eulaAcceptButton->click(); }},
+        {"04-loading", [&] { all(), d.showLoading("Preparing environment..."); }},
+        {"05-download-0", [&] { all(), d.showDownload(); }},
+        {"06-download-42", [&] { d.showDownloadProgress(0.42, "Setting up... 42%"); }},
+        {"07-step1", [&] { all(), d.showStep1(); }},
+        // The drop zone: no files, no verdict; a leave or a drop ends one, and a rejected drop is not taken.
+        {"07-step1", [&] { EXPECT_FALSE(uitest::enterDrag(d.dropZone, link, {})); }},
+        {"09-step1-rejecting",
+         [&] {
+             EXPECT_TRUE(uitest::enterDrag(d.dropZone, rejected, {txt, ok}));
+         }},
+        {"07-step1", [&] { uitest::endDrag(d.dropZone); }},
+        {"08-step1-accepting",
+         [&] {
+             uitest::enterDrag(d.dropZone, accepted, {ok, txt});
+         }},
+        {"07-step1", [&] { uitest::endDrag(d.dropZone); }},
+        {"09-step1-rejecting", [&] { uitest::enterDrag(d.dropZone, rejected, {}); }},
+        {"07-step1", [&] { EXPECT_FALSE(uitest::endDrag(d.dropZone, &rejected)); }},
+        {"10-steam-ready", [&] { all(), d.showSteamReady(); }},
+        {"11-steam-launching", [&] { all(), d.showSteamLaunching(); }},
+        {"12-steam-running", [&] { all(), d.showSteamRunning(); }},
+        {"13-steam-launch-failed", [&] { all(), d.showSteamLaunchFailed(); }},
+        {"14-error", [&] { all(), d.showError(error); }},
+    };
+    for (const auto& [name, step] : steps) {
+        step(), uitest::settle();
+        SCOPED_TRACE(name);
+        expectScreen(name, *d.window);
+        EXPECT_TRUE(d.window->grab().save(QString::fromStdString(dir + "/" + name + ".png"), "PNG"));
+    }
     EXPECT_TRUE(
         testsupport::readFile(Constants::supportDir() + "/launcher.log").ends_with("] [ERROR] " + error + "\n"));
 
     // From any thread the last request wins, and nothing runs once the controller is gone.
-    std::thread([&d] { d.showSteamRunning(), d.showError("Not enough disk space."), d.showStep1(); }).join();
+    std::thread([&d] { d.showSteamRunning(), d.showError("Not enough disk space."), d.showSteamReady(); }).join();
     uitest::settle();
-    EXPECT_EQ(uitest::visibleControls(d), (std::vector<std::string>{"appIcon", "productTitle", "statusLabel",
-                                                                    "downloadButton", "dropZone", "repairButton"}));
+    expectScreen("10-steam-ready", *d.window);
     d.showSteamReady();
     auto onDrop = d.dropZone->onDrop;
     launcher.delegate.reset();
@@ -243,30 +195,23 @@ TEST(ScreenDumps, EveryScreenAndState) {
     onDrop(launcher.home.tmp() + "/after.exe");  // nor a drop reach the destroyed controller
 }
 
-// At a scale factor of 2 (every Retina screen) the icon has twice the pixels.
-// Qt reads the factor once per process, so the test runs itself again with it.
-TEST(ScreenDumps, StartupAtScaleFactorTwo) {
-    if (qGuiApp->devicePixelRatio() != 2.0) {
-        auto environment = platform::currentEnvironment();
-        environment["QT_SCALE_FACTOR"] = "2";
-        const auto child = platform::Subprocess::run({std::filesystem::read_symlink("/proc/self/exe").string(),
-                                                      {"--gtest_filter=ScreenDumps.StartupAtScaleFactorTwo"},
-                                                      environment,
-                                                      platform::OutputMode::Pipe});
-        ASSERT_TRUE(child);
-        EXPECT_EQ(child->exit.status, 0) << child->output;
-        EXPECT_NE(child->output.find("[  PASSED  ] 1 test"), std::string::npos) << child->output;
-        return;
-    }
+// At a scale factor of 2 (every Retina screen) the icon has twice the pixels; Qt reads the
+// factor once per process, so the test runs itself again with it. Without the icon resource
+// the window opens without it and nothing else moves.
+TEST(ScreenDumps, StartupAtScaleTwoAndWithoutTheIcon) {
     uitest::Launcher launcher;
-    launcher.buildWindow();
-    expectGoldenScreen("00-startup-scale-2", screenDump(*launcher.d().window));
-}
-
-// Without the icon resource the window opens without it and nothing else moves.
-TEST(ScreenDumps, StartupWithoutTheIcon) {
-    uitest::Launcher launcher;
+    if (qGuiApp->devicePixelRatio() == 2.0)
+        return launcher.buildWindow(), expectScreen("00-startup-scale-2", *launcher.d().window);
+    auto environment = platform::currentEnvironment();
+    environment["QT_SCALE_FACTOR"] = "2";
+    const auto child = platform::Subprocess::run({std::filesystem::read_symlink("/proc/self/exe").string(),
+                                                  {"--gtest_filter=ScreenDumps.StartupAtScaleTwoAndWithoutTheIcon"},
+                                                  environment,
+                                                  platform::OutputMode::Pipe});
+    ASSERT_TRUE(child);
+    EXPECT_TRUE(child->exit.status == 0 && child->output.find("[  PASSED  ] 1 test") != std::string::npos)
+        << child->output;
     std::filesystem::remove(launcher.home.bundle() + "/AppIcon.png");
     launcher.buildWindow();
-    expectGoldenScreen("00-startup-no-icon", screenDump(*launcher.d().window));
+    expectScreen("00-startup-no-icon", *launcher.d().window);
 }

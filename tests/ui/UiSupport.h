@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QAbstractButton>
 #include <QApplication>
+#include <QDragEnterEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QTimer>
-#include <QWidget>
+#include <QUrl>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -45,49 +47,43 @@ struct Launcher {
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// Object names of the window's visible controls, in stacking order.
-inline std::vector<std::string> visibleControls(const AppDelegate& d) {
-    std::vector<std::string> names;
-    for (QWidget* w : d.window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (w->isVisibleTo(d.window.get())) names.push_back(w->objectName().toStdString());
-    }
-    return names;
-}
-
-// Every text the status label shows, in order, and every screen as its text
-// and visible controls once the window is up. The filter looks before each
-// event, so a screen is seen before the next one replaces it; screens are
-// taken only between posted blocks (a screen's own hiding and showing happens
-// inside one), and sample() takes the last one.
+// Every text the status label shows, in order. The filter looks before each event, so a text
+// is seen before the next one replaces it.
 struct StatusRecorder : QObject {
     explicit StatusRecorder(AppDelegate& d) : d(d) { QCoreApplication::instance()->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (!d.statusLabel) return false;
-        const std::string text = d.statusLabel->text().toStdString();
-        if (texts.empty() || texts.back() != text) texts.push_back(text);
-        if (event->type() == QEvent::MetaCall) sample();
+    bool eventFilter(QObject*, QEvent*) override {
+        if (d.statusLabel && (texts.empty() || texts.back() != d.statusLabel->text().toStdString()))
+            texts.push_back(d.statusLabel->text().toStdString());
         return false;
-    }
-    void sample() {
-        if (!d.window || !d.window->isVisible()) return;  // still being built: nothing on screen yet
-        std::string screen = d.statusLabel->text().toStdString() + " |";
-        for (const auto& name : visibleControls(d)) screen += " " + name;
-        if (screens.empty() || screens.back() != screen) screens.push_back(screen);
     }
     AppDelegate& d;
     std::vector<std::string> texts;
-    std::vector<std::string> screens;
 };
+
+// A drag of `mime` with local `paths` added entering `target`, as a file manager sends it; true
+// when taken as a copy. endDrag() then drops it (true when taken) or, without `mime`, leaves.
+inline bool enterDrag(QWidget* target, QMimeData& mime, const std::vector<std::string>& paths) {
+    for (const auto& path : paths) mime.setUrls(mime.urls() << QUrl::fromLocalFile(QString::fromStdString(path)));
+    QDragEnterEvent enter(QPoint(150, 27), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &enter);
+    return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
+}
+inline bool endDrag(QWidget* target, const QMimeData* mime = nullptr) {
+    QDragLeaveEvent leave;
+    if (!mime) return QCoreApplication::sendEvent(target, &leave), false;
+    QDropEvent drop(QPointF(150, 27), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
 
 // Whether `expected` occurs in `seen` in order; an entry ending in "*" matches by prefix.
 inline bool inOrder(const std::vector<std::string>& seen, const std::vector<std::string>& expected) {
     auto at = seen.begin();
     for (const auto& want : expected) {
-        const bool prefix = want.ends_with('*');
-        const std::string stem = prefix ? want.substr(0, want.size() - 1) : want;
-        at = std::find_if(at, seen.end(), [&](const auto& s) { return prefix ? s.starts_with(stem) : s == stem; });
-        if (at == seen.end()) return false;
-        ++at;
+        const std::string stem = want.ends_with('*') ? want.substr(0, want.size() - 1) : want;
+        at = std::find_if(at, seen.end(),
+                          [&](const auto& s) { return s == want || (stem != want && s.starts_with(stem)); });
+        if (at++ == seen.end()) return false;
     }
     return true;
 }
@@ -104,9 +100,8 @@ inline void answerNextAlert(const QString& answer, std::string* seen = nullptr) 
             for (QAbstractButton* button : box->buttons())
                 *seen += "|" + button->text().toStdString() + (button == box->defaultButton() ? "*" : "");
         }
-        for (QAbstractButton* button : box->buttons()) {
+        for (QAbstractButton* button : box->buttons())
             if (button->text() == answer) button->click();
-        }
     });
 }
 

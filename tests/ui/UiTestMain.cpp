@@ -1,17 +1,14 @@
-// Entry point of the UI tests: one QApplication on Qt's offscreen platform,
-// with the Qt main-queue poster installed as the launcher installs it.
+// The UI tests: one QApplication on Qt's offscreen platform, with the main-queue poster the launcher installs.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <QApplication>
-#include <string>
 
 #include "app/QtMainQueue.h"
 
 namespace uitest {
-// A launcher process that a test starts and kills (ActivityRacesTest.cpp).
-int runChild(const std::string& role);
-}  // namespace uitest
+int runChild(const std::string& role);  // a launcher process a test starts and ends (JourneyLogsTest.cpp)
+}
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
