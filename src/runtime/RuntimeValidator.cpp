@@ -29,9 +29,14 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     if (!fs::is_regular_file(path, ec)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
-    return data;
+    // A failed read throws from libstdc++'s stream buffer, whatever the stream's exception mask.
+    try {
+        std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (in.bad()) return std::nullopt;
+        return data;
+    } catch (const std::ios_base::failure&) {
+        return std::nullopt;
+    }
 }
 
 bool exists(const std::string& path) {

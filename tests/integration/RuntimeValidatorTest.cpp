@@ -30,7 +30,9 @@ TEST(RuntimeValidatorTest, DigestsAndTheBundleCheckGiveTheFirstFault) {
              {[&] { fs::remove(lock); }, "runtime.lock manifest missing from app bundle"},
              {[&] { fs::remove(bundled(5)); }, "Missing bundled DLL: " + a[5].path},
              {[&] { writeFile(bundled(2), "bad"), fs::remove(bundled(5)); },  // the first fault wins
-              "Bundled DLL corrupted: " + a[2].path + "\nExpected: " + a[2].sha256 + "\nGot: " + bad}}) {
+              "Bundled DLL corrupted: " + a[2].path + "\nExpected: " + a[2].sha256 + "\nGot: " + bad},
+             {[&] { fs::remove(lock), fs::create_symlink("/proc/self/mem", lock); },  // last: every read fails
+              "runtime.lock manifest missing from app bundle"}}) {
         testsupport::GraphicsBundle restaged(home.bundle());
         damage();
         EXPECT_EQ(RuntimeValidator::validateBundledDLLs(), fault) << fault.value_or("intact");

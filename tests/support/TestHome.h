@@ -44,9 +44,15 @@ private:
 inline std::string testProgram(const std::string& name) {  // a helper program built with the tests
     return std::string(FERROWICK_TEST_PROGRAM_DIR) + "/" + name;
 }
-inline std::string readFile(const std::string& path) {  // "" when missing
+// "" when missing or unreadable. A read can fail midway (a /proc file of a process that exits meanwhile gives
+// ESRCH), and libstdc++ then throws from the stream buffer whatever the stream's exception mask.
+inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    try {
+        return {std::istreambuf_iterator<char>(in), {}};
+    } catch (const std::ios_base::failure&) {
+        return {};
+    }
 }
 inline void writeFile(const std::string& path, const std::string& contents) {  // replaces; creates parent directories
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
