@@ -7,24 +7,29 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/Sha256.h"
 #include "platform/Subprocess.h"
+#include "wine/WineDownloader.h"
 
 namespace benchutil {
 
-// Writes `bytes` of incompressible data in 1 MiB blocks (never all at once).
-inline void writePatternFile(const std::string& path, uint64_t bytes) {
+// Writes `bytes` of incompressible data in 1 MiB blocks (never all at once);
+// another `seed` gives other data.
+inline void writePatternFile(const std::string& path, uint64_t bytes, uint64_t seed = 0) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::vector<uint64_t> block((1 << 20) / sizeof(uint64_t));
-    uint64_t x = 0x9E3779B97F4A7C15ull;
+    uint64_t x = 0x9E3779B97F4A7C15ull + seed;
     for (uint64_t written = 0; written < bytes; written += block.size() * sizeof(uint64_t)) {
         for (auto& word : block) {
             x ^= x << 13;
@@ -37,10 +42,25 @@ inline void writePatternFile(const std::string& path, uint64_t bytes) {
     }
 }
 
+// Packs `stage`'s "Wine Staging.app" as the runtime archive is laid out, with
+// xz at `xzOptions`; false when tar failed.
+inline bool packRuntime(const std::string& stage, const std::string& archive, const std::string& xzOptions) {
+    platform::SubprocessSpec tar{"/usr/bin/tar",
+                                 {"-cJf", archive, "-C", stage, "Wine Staging.app"},
+                                 {{"PATH", "/usr/bin:/bin"}, {"XZ_OPT", xzOptions}}};
+    const auto packed = platform::Subprocess::run(tar);
+    return packed && packed->exit.status == 0 && !packed->exit.signaled;
+}
+inline const std::string kRuntimeInStage = "/Wine Staging.app/Contents/Resources/wine";
+
 inline double secondsOf(const std::function<void()>& work) {
     const auto start = std::chrono::steady_clock::now();
     work();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline std::map<std::string, std::string> pathOnly() {
+    return {{"PATH", "/usr/bin:/bin"}};
 }
 
 // Runs a system tool to completion with its output discarded; false when it
@@ -49,7 +69,7 @@ inline bool runTool(const std::string& executable, std::vector<std::string> argu
     platform::SubprocessSpec child;
     child.executable = executable;
     child.arguments = std::move(arguments);
-    child.environment = {{"PATH", "/usr/bin:/bin"}};
+    child.environment = pathOnly();
     auto r = platform::Subprocess::run(child);
     return r && r->exit.status == 0 && !r->exit.signaled;
 }
@@ -63,6 +83,23 @@ inline std::string fileDigest(const std::string& path) {
         digest.update(chunk.data(), static_cast<size_t>(in.gcount()));
     }
     return digest.finalizeHex();
+}
+
+// Runs one whole installation and waits for its outcome.
+inline DownloadResult install(WineDownloader& downloader) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    DownloadResult outcome;
+    downloader.install({}, [&](const DownloadResult& r) {
+        std::lock_guard lock(mutex);
+        outcome = r;
+        done = true;
+        cv.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return done; });
+    return outcome;
 }
 
 inline double median(std::vector<double> values) {

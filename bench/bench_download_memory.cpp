@@ -1,9 +1,7 @@
 // Peak resident memory of a whole install attempt on a 512 MB archive:
 // download and verification must stream, so the peak may grow by less than
 // 32 MB. The archive is not a tar file, so the attempt ends in tar.
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 
 #include "BenchUtil.h"
 #include "support/HttpTestServer.h"
@@ -25,18 +23,7 @@ int main() {
     WineDownloader downloader(settings);
 
     const uint64_t before = benchutil::peakResidentBytes();
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-    DownloadResult outcome;
-    downloader.install({}, [&](const DownloadResult& r) {
-        std::lock_guard lock(mutex);
-        outcome = r;
-        done = true;
-        cv.notify_all();
-    });
-    std::unique_lock lock(mutex);
-    cv.wait(lock, [&] { return done; });
+    const DownloadResult outcome = benchutil::install(downloader);
     const uint64_t after = benchutil::peakResidentBytes();
 
     const bool verified = outcome && outcome->kind == DownloadError::Kind::extractionFailed;

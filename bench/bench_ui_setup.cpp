@@ -25,11 +25,10 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "LauncherWork.h"
 #include "app/AppDelegate.h"
 #include "app/QtMainQueue.h"
-#include "platform/Sha256.h"
 #include "platform/Subprocess.h"
-#include "runtime/RuntimeValidator.h"
 #include "support/FakeWine.h"
 #include "support/GraphicsBundle.h"
 #include "support/HttpTestServer.h"
@@ -46,7 +45,6 @@ const std::string kStep1 = "Step 1: Install Steam\nDownload Steam for Windows (.
 const std::string kReady = "Launch Quillmoor from\nyour Steam Library.";
 constexpr int kReturnRounds = 9;
 constexpr int kRepairRounds = 3;
-constexpr auto kServerProbePause = std::chrono::seconds(1);  // the wineserver probe's fixed wait
 
 std::string statusText(const AppDelegate& d) {
     return d.statusLabel ? d.statusLabel->text().toStdString() : "";
@@ -106,48 +104,13 @@ void answerRepair() {
 // incompressible padding so the download and verification take a while.
 std::string packRuntime(const testsupport::TestHome& home) {
     const std::string tree = home.tmp() + "/tree", archive = home.tmp() + "/wine.tar.xz";
-    const std::string wine = tree + "/Wine Staging.app/Contents/Resources/wine";
-    fs::create_directories(tree + "/Wine Staging.app/Contents/Resources");
+    const std::string wine = tree + benchutil::kRuntimeInStage;
+    fs::create_directories(fs::path(wine).parent_path());
     fs::copy(Constants::wineDir(), wine, fs::copy_options::recursive);
     benchutil::writePatternFile(wine + "/lib/padding.bin", 64ull << 20);
-    platform::SubprocessSpec tar{"/usr/bin/tar",
-                                 {"-cJf", archive, "-C", tree, "Wine Staging.app"},
-                                 {{"PATH", "/usr/bin:/bin"}, {"XZ_OPT", "-0 -T1"}}};
-    const auto packed = platform::Subprocess::run(tar);
-    if (!packed || packed->exit.status != 0) std::fprintf(stderr, "packing the runtime failed\n");
+    if (!benchutil::packRuntime(tree, archive, "-0 -T1")) std::fprintf(stderr, "packing the runtime failed\n");
     fs::remove_all(tree);
     return archive;
-}
-
-double timedRun(const platform::SubprocessSpec& child) {
-    return benchutil::secondsOf([&] { (void)platform::Subprocess::run(child); });
-}
-
-// What a return start must run, each timed on its own: the processor check,
-// the hashing of the bundle's and the prefix's graphics DLLs, the runtime's
-// two version checks, and the Wine probe (server probe with its fixed pause,
-// then the web-helper search).
-double externalWorkSeconds(const testsupport::GraphicsBundle& bundle) {
-    const auto pathOnly = std::map<std::string, std::string>{{"PATH", "/usr/bin:/bin"}};
-    const auto wineEnv = Constants::buildSafeEnvironment(Constants::prefixPath());
-    double sum = timedRun({"/usr/bin/uname", {"-m"}, pathOnly, platform::OutputMode::Pipe});
-    for (const auto& artifact : bundle.manifest().artifacts) {
-        sum +=
-            timedRun({"/usr/bin/shasum", {"-a", "256", bundle.fileOf(artifact)}, pathOnly, platform::OutputMode::Pipe});
-    }
-    sum += timedRun({Constants::wineBin(), {"--version"}, pathOnly, platform::OutputMode::PipeStdout});
-    sum += timedRun({Constants::wineBin(), {"--version"}, wineEnv, platform::OutputMode::Pipe});
-    for (const auto& artifact : bundle.manifest().artifacts) {
-        sum += timedRun({"/usr/bin/shasum",
-                         {"-a", "256", RuntimeValidator::deployedPath(Constants::prefixPath(), artifact)},
-                         pathOnly,
-                         platform::OutputMode::Pipe});
-    }
-    sum += timedRun({Constants::wineserver(), {"-w"}, wineEnv, platform::OutputMode::Null});
-    sum += std::chrono::duration<double>(kServerProbePause).count();
-    sum += timedRun(
-        {"/usr/bin/pgrep", {"-f", "steamwebhelper.exe"}, platform::currentEnvironment(), platform::OutputMode::Null});
-    return sum;
 }
 
 }  // namespace
@@ -183,7 +146,7 @@ int main(int argc, char** argv) {
     testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
     std::vector<double> ours, anchor;
     for (int round = 0; round < kReturnRounds; ++round) {
-        anchor.push_back(externalWorkSeconds(bundle));
+        anchor.push_back(launcherwork::returnStart(bundle));
         const auto start = Clock::now();
         const Stall run = measureStall(
             d, [&] { d.validateAndPrepare(); }, [&] { return statusText(d) == kReady; });
