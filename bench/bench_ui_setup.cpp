@@ -27,6 +27,7 @@
 #include "BenchUtil.h"
 #include "app/AppDelegate.h"
 #include "app/QtMainQueue.h"
+#include "common/Constants.h"
 #include "platform/Sha256.h"
 #include "platform/Subprocess.h"
 #include "runtime/RuntimeValidator.h"
@@ -34,7 +35,6 @@
 #include "support/GraphicsBundle.h"
 #include "support/HttpTestServer.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/WineDownloader.h"
 
 namespace fs = std::filesystem;

@@ -2,11 +2,12 @@
 
 #include <thread>
 
+#include "common/Constants.h"
 #include "logging/Logger.h"
 #include "platform/Background.h"
 #include "platform/MainQueue.h"
+#include "platform/ThreadContract.h"
 #include "process/ProcessLauncher.h"
-#include "wine/Constants.h"
 
 using namespace SteamSessionRules;
 
@@ -52,6 +53,7 @@ void SteamSessionMonitor::killThenPause(std::chrono::milliseconds pause, std::fu
 }
 
 void SteamSessionMonitor::updateSteamStatus() {
+    FERROWICK_MAIN_THREAD();
     // A restart called off by a close may still be in its kill: a poll now
     // could begin a second restart that the first one's end would double.
     if (tickInFlight_ || buttonInFlight_ || restartInFlight_ || stepAside()) return;
@@ -90,6 +92,7 @@ void SteamSessionMonitor::finishTick(uint64_t epoch, uint64_t generation, bool w
 }
 
 void SteamSessionMonitor::onMainButton() {
+    FERROWICK_MAIN_THREAD();
     if (buttonInFlight_ || stepAside()) return;
     buttonInFlight_ = true;
     if (launcher_.isRunning()) {
@@ -109,32 +112,39 @@ void SteamSessionMonitor::onMainButton() {
 }
 
 void SteamSessionMonitor::beginClose() {
+    FERROWICK_MAIN_THREAD();
     apply(closeRequested(fields_));
 }
 
 void SteamSessionMonitor::startSteam() {
+    FERROWICK_MAIN_THREAD();
     Logger::shared().info(kLaunchingLog);
     const bool launched = launcher_.launchSteam(Constants::prefixPath());
     apply(launchAttempted(fields_, launched, options_.now()));
 }
 
 void SteamSessionMonitor::autoRestartSteam() {
+    FERROWICK_MAIN_THREAD();
     apply(restartBegins(fields_));
 }
 
 void SteamSessionMonitor::onSteamClosed() {
+    FERROWICK_MAIN_THREAD();
     apply(steamExited(fields_, host_.steamInstalled()));
 }
 
 void SteamSessionMonitor::setupFinished(bool wineRunning, std::optional<bool> steamReady) {
+    FERROWICK_MAIN_THREAD();
     apply(SteamSessionRules::setupFinished(fields_, wineRunning, steamReady, options_.now()));
 }
 
 void SteamSessionMonitor::applicationWillTerminate() {
+    FERROWICK_MAIN_THREAD();
     launcher_.killAll();
 }
 
 void SteamSessionMonitor::apply(Step step) {
+    FERROWICK_MAIN_THREAD();
     ++epoch_;
     fields_ = step.fields;
     for (const auto& action : step.actions) {
@@ -157,6 +167,7 @@ void SteamSessionMonitor::relaunchAfterKill() {
 }
 
 void SteamSessionMonitor::perform(const Action& action) {
+    FERROWICK_MAIN_THREAD();
     switch (action.effect) {
     case Effect::logInfo:
         Logger::shared().info(action.text);

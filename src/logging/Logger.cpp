@@ -9,7 +9,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "wine/Constants.h"
+#include "common/Constants.h"
 
 Logger& Logger::shared() {
     static Logger instance;

@@ -12,10 +12,10 @@
 #include <optional>
 #include <thread>
 
+#include "common/Constants.h"
 #include "logging/Logger.h"
 #include "platform/MainQueue.h"
 #include "platform/Subprocess.h"
-#include "wine/Constants.h"
 
 namespace fs = std::filesystem;
 using platform::OutputMode;

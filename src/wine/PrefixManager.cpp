@@ -11,10 +11,10 @@
 #include <ctime>
 #include <filesystem>
 
+#include "common/WineText.h"
 #include "logging/Logger.h"
 #include "platform/Subprocess.h"
 #include "wine/SetupLog.h"
-#include "wine/WineText.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "wine/Constants.h"
+#include "common/Constants.h"
 
 class Logger;
 

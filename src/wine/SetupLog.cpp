@@ -11,7 +11,7 @@
 #include <mutex>
 #include <set>
 
-#include "wine/WineText.h"
+#include "common/WineText.h"
 
 namespace {
 

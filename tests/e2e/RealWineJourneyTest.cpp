@@ -16,7 +16,7 @@
 #include "app/DropView.h"
 #include "app/QtMainQueue.h"
 #include "app/Spinner.h"
-#include "logging/DiagnosticsExporter.h"
+#include "diagnostics/DiagnosticsExporter.h"
 #include "platform/Subprocess.h"
 #include "support/GraphicsBundle.h"
 #include "support/HttpTestServer.h"

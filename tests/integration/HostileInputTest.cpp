@@ -2,10 +2,10 @@
 // PrefixManagerWineTest, ProcessLauncherTest; installer names written as shell commands: PrefixManagerWineTest.)
 #include <gtest/gtest.h>
 
+#include "common/Constants.h"
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/PrefixManager.h"
 
 TEST(HostileInputTest, NoSecretOfTheLauncherReachesAWineChild) {

@@ -4,11 +4,11 @@
 #include <optional>
 #include <thread>
 
+#include "common/Constants.h"
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;

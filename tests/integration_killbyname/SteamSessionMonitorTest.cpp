@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <future>
 
+#include "common/Constants.h"
 #include "controller/SteamSessionMonitor.h"
 #include "logging/Logger.h"
 #include "platform/MainQueue.h"
@@ -13,7 +14,6 @@
 #include "support/GoldenLog.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 using namespace std::chrono_literals;
 using Screens = std::vector<std::string>;
