@@ -97,8 +97,15 @@ void SteamSessionMonitor::onMainButton() {
         return;
     }
     auto wine = std::make_shared<bool>(false);
+    const uint64_t epoch = epoch_, generation = activityGeneration();
     inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
-                 [this, wine] {
+                 [this, wine, epoch, generation] {
+                     // As a poll's: an answer that describes a state since changed,
+                     // or one that comes after a repair or setup began, is dropped.
+                     if (epoch != epoch_ || generation != activityGeneration() || stepAside()) {
+                         buttonInFlight_ = false;
+                         return;
+                     }
                      if (mainButtonStarts(launcher_.isRunning(), *wine)) {
                          buttonInFlight_ = false;
                          startSteam();
@@ -138,7 +145,11 @@ void SteamSessionMonitor::apply(Step step) {
     ++epoch_;
     fields_ = step.fields;
     for (const auto& action : step.actions) {
-        if (stepAside() && isScreen(action.effect)) continue;
+        if (stepAside() && isScreen(action.effect)) {
+            // The screen stays the activity's, but the failure is still logged.
+            if (action.effect == Effect::showError) Logger::shared().error(action.text);
+            continue;
+        }
         perform(action);
     }
 }
