@@ -100,13 +100,15 @@ void SteamSessionMonitor::onMainButton() {
     const uint64_t epoch = epoch_, generation = activityGeneration();
     inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
                  [this, wine, epoch, generation] {
-                     // As a poll's: an answer that describes a state since changed,
-                     // or one that comes after a repair or setup began, is dropped.
-                     if (epoch != epoch_ || generation != activityGeneration() || stepAside()) {
+                     // An answer that comes after a repair or setup began is dropped,
+                     // and so is a start decided on a session that a poll or Steam's
+                     // exit has moved since. A close still closes: it is what was asked.
+                     const bool starts = mainButtonStarts(launcher_.isRunning(), *wine);
+                     if (generation != activityGeneration() || stepAside() || (starts && epoch != epoch_)) {
                          buttonInFlight_ = false;
                          return;
                      }
-                     if (mainButtonStarts(launcher_.isRunning(), *wine)) {
+                     if (starts) {
                          buttonInFlight_ = false;
                          startSteam();
                      } else {

@@ -199,6 +199,22 @@ TEST(SteamSessionMonitorTest, AButtonAnswerAfterARepairBeganIsDropped) {
     EXPECT_EQ(s.host.screens, Screens{"error:Failed to launch Steam."});
 }
 
+// A poll already probing when Open Steam is clicked finds Steam running; the click's own probe then finds nothing
+// (Wine between two processes): the session has moved since the click, so its start is dropped.
+TEST(SteamSessionMonitorTest, AButtonStartAfterAPollMovedTheSessionIsDropped) {
+    Session s([](Session& s) { s.handProbe(); });
+    s.monitor->updateSteamStatus();
+    ASSERT_TRUE(s.probing(1));
+    s.monitor->onMainButton();
+    ASSERT_TRUE(s.probing(2));
+    s.answer[0].set_value(true);
+    ASSERT_TRUE(s.queue.drainUntil([&] { return !s.host.screens.empty(); }, 20s));
+    s.answer[1].set_value(false);
+    ASSERT_TRUE(s.settled());
+    EXPECT_EQ(s.host.screens, Screens{"running"});
+    EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam started beside the one found running";
+}
+
 // A client just launched has no server for the probe to find yet; its own process still counts as Wine running, so
 // the launch being watched (and its restart count) is not dropped for "ready".
 TEST(SteamSessionMonitorTest, OurRunningClientIsWineRunningBeforeItsServerIsUp) {
