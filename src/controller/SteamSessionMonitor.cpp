@@ -100,9 +100,18 @@ void SteamSessionMonitor::onMainButton() {
         return;
     }
     auto wine = std::make_shared<bool>(false);
+    const uint64_t epoch = epoch_, generation = activityGeneration();
     inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
-                 [this, wine] {
-                     if (mainButtonStarts(launcher_.isRunning(), *wine)) {
+                 [this, wine, epoch, generation] {
+                     // An answer that comes after a repair or setup began is dropped,
+                     // and so is a start decided on a session that a poll or Steam's
+                     // exit has moved since. A close still closes: it is what was asked.
+                     const bool starts = mainButtonStarts(launcher_.isRunning(), *wine);
+                     if (generation != activityGeneration() || stepAside() || (starts && epoch != epoch_)) {
+                         buttonInFlight_ = false;
+                         return;
+                     }
+                     if (starts) {
                          buttonInFlight_ = false;
                          startSteam();
                      } else {
@@ -148,7 +157,11 @@ void SteamSessionMonitor::apply(Step step) {
     ++epoch_;
     fields_ = step.fields;
     for (const auto& action : step.actions) {
-        if (stepAside() && isScreen(action.effect)) continue;
+        if (stepAside() && isScreen(action.effect)) {
+            // The screen stays the activity's, but the failure is still logged.
+            if (action.effect == Effect::showError) Logger::shared().error(action.text);
+            continue;
+        }
         perform(action);
     }
 }
