@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "common/Constants.h"
 #include "platform/Subprocess.h"
 #include "runtime/RuntimeValidator.h"
 #include "support/GraphicsBundle.h"
-#include "wine/Constants.h"
 
 namespace launcherwork {
 

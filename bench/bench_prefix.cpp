@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "common/Constants.h"
 #include "logging/Logger.h"
 #include "platform/Subprocess.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;

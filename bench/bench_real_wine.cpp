@@ -39,12 +39,13 @@
 #include "LauncherWork.h"
 #include "app/AppDelegate.h"
 #include "app/QtMainQueue.h"
+#include "common/Constants.h"
+#include "common/WineText.h"
 #include "controller/SteamSessionMonitor.h"
 #include "process/ProcessLauncher.h"
 #include "support/GraphicsBundle.h"
 #include "support/HttpTestServer.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/WineDownloader.h"
 
 namespace fs = std::filesystem;
@@ -122,8 +123,9 @@ double openSteamAnchor(bool& ready) {
 }
 
 // One launcher's road, in this child process; prints "first S", "return S
-// ANCHOR_S" and "open S ANCHOR_S READY" lines for the parent.
+// ANCHOR_S" and "open S ANCHOR_S READY" lines for the parent, among details.
 int journey(int argc, char** argv, const std::string& url) {
+    ::dup2(STDOUT_FILENO, STDERR_FILENO);  // the parent reads one pipe
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QtMainQueue::install();
@@ -135,8 +137,11 @@ int journey(int argc, char** argv, const std::string& url) {
     settings.downloadURL = url;
     d.wineDownloader = std::make_unique<WineDownloader>(settings);
     const auto status = [&] { return d.statusLabel ? d.statusLabel->text().toStdString() : ""; };
+    // The screen shows, and the setup that showed it has ended.
     const auto reaches = [&](const std::string& text) {
-        return runUntil([&] { return status() == text || status().starts_with("Setup failed"); }, 300s) &&
+        return runUntil(
+                   [&] { return (status() == text && !d.activity().busy()) || status().starts_with("Setup failed"); },
+                   300s) &&
                status() == text;
     };
 
@@ -151,6 +156,9 @@ int journey(int argc, char** argv, const std::string& url) {
     });
     if (!ok) return std::fprintf(stderr, "the first start ended on \"%s\"\n", status().c_str()), 1;
     std::printf("first %.3f\n", first);
+    std::istringstream log(testsupport::readFile(Logger::logPath()));
+    for (std::string line; std::getline(log, line);)
+        if (line.find("[PERF]") != std::string::npos) std::fprintf(stderr, "launcher: %s\n", line.c_str());
     placeSteam();
 
     for (int i = 0; i < kReturnStartsPerRound; ++i) {
@@ -193,16 +201,24 @@ double firstStartAnchor(const testsupport::TestHome& home, const testsupport::Gr
                         const std::string& url) {
     const std::string archive = home.tmp() + "/wine.tar.xz", staging = home.tmp() + "/staging";
     fs::create_directories(staging), fs::create_directories(fs::path(Constants::wineDir()).parent_path());
-    double sum = launcherwork::systemChecks(bundle);
-    sum += launcherwork::timedRun(
-        {"/usr/bin/curl", {"-s", "-o", archive, url}, benchutil::pathOnly(), platform::OutputMode::Pipe});
-    sum += launcherwork::timedRun(
-        {"/usr/bin/tar", {"xf", archive, "-C", staging}, benchutil::pathOnly(), platform::OutputMode::Pipe});
+    double sum = 0;
+    std::string parts;  // each part's seconds, for the log
+    const auto part = [&](const char* name, double seconds) {
+        sum += seconds, parts += benchutil::format(" %s %.2f", name, seconds);
+    };
+    part("checks", launcherwork::systemChecks(bundle));
+    part("curl", launcherwork::timedRun(
+                     {"/usr/bin/curl", {"-s", "-o", archive, url}, benchutil::pathOnly(), platform::OutputMode::Pipe}));
+    part("tar",
+         launcherwork::timedRun(
+             {"/usr/bin/tar", {"xf", archive, "-C", staging}, benchutil::pathOnly(), platform::OutputMode::Pipe}));
     fs::rename(staging + benchutil::kRuntimeInStage, Constants::wineDir());
-    sum += launcherwork::runtimeCheck();  // the installation's own check
-    sum += launcherwork::systemChecks(bundle) + launcherwork::runtimeCheck() + launcherwork::wineCommand({"--version"});
+    part("version", launcherwork::runtimeCheck());  // the installation's own check
+    part("checks",
+         launcherwork::systemChecks(bundle) + launcherwork::runtimeCheck() + launcherwork::wineCommand({"--version"}));
     fs::create_directories(Constants::prefixPath());
-    sum += launcherwork::wineCommand({"wineboot"}) + launcherwork::serverWait();
+    part("wineboot", launcherwork::wineCommand({"wineboot"}));
+    part("wineserver-w", launcherwork::serverWait());
     for (const auto& artifact : bundle.manifest().artifacts) {
         const std::string target = RuntimeValidator::deployedPath(Constants::prefixPath(), artifact);
         fs::copy_file(bundle.fileOf(artifact), target, fs::copy_options::overwrite_existing);
@@ -216,8 +232,9 @@ double firstStartAnchor(const testsupport::TestHome& home, const testsupport::Gr
              {"reg", "add", debugger, "/v", "BreakOnFirstChance", "/t", "REG_DWORD", "/d", "0", "/f"},
              {"reg", "add", "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\Quillmoor.exe", "/v", "Version", "/d",
               "winxp", "/f"}})
-        sum += launcherwork::wineCommand(command);
-    sum += launcherwork::deployedChecks(bundle);
+        part("reg", launcherwork::wineCommand(command));
+    part("hashes", launcherwork::deployedChecks(bundle));
+    std::printf("first start, directly:%s\n", parts.c_str());
     settle();
     for (const std::string& leftover : {Constants::prefixPath(), Constants::wineDir(), archive, staging})
         fs::remove_all(leftover);
@@ -261,24 +278,31 @@ int main(int argc, char** argv) {
         const auto child = platform::Subprocess::run(
             {self, {"--journey", server.url()}, platform::currentEnvironment(), platform::OutputMode::PipeStdout});
         std::istringstream lines(child ? child->output : "");
-        for (std::string word; lines >> word;) {
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::string word;
             double ours = 0, anchor = 0;
             int ready = 0;
-            if (word == "first") lines >> ours, first.push_back(ours);
-            if (word == "return") lines >> ours >> anchor, back.push_back(ours), backAnchor.push_back(anchor);
-            if (word == "open") {
-                lines >> ours >> anchor >> ready, open.push_back(ours), openAnchor.push_back(anchor);
-                anchorsReady = anchorsReady && ready == 1;
+            fields >> word;
+            if (word == "first" && fields >> ours) {
+                first.push_back(ours);
+            } else if (word == "return" && fields >> ours >> anchor) {
+                back.push_back(ours), backAnchor.push_back(anchor);
+            } else if (word == "open" && fields >> ours >> anchor >> ready) {
+                open.push_back(ours), openAnchor.push_back(anchor), anchorsReady = anchorsReady && ready == 1;
+            } else {
+                std::printf("round %d: %s\n", round, line.c_str());
             }
         }
         if (!child || child->exit.status != 0) std::fprintf(stderr, "round %d: the launcher's road failed\n", round);
     }
-    std::printf("Wine: %s; Steam stand-in: %s; %zu first starts, %zu return starts, %zu Steam opens\n",
-                platform::Subprocess::run(
-                    {Constants::wineBin(), {"--version"}, benchutil::pathOnly(), platform::OutputMode::PipeStdout})
-                    ? "the demo runtime over /usr/lib/wine/wine64"
-                    : "?",
-                width.c_str(), first.size(), back.size(), open.size());
+    const auto wine = platform::Subprocess::run(
+        {"/usr/lib/wine/wine64", {"--version"}, benchutil::pathOnly(), platform::OutputMode::PipeStdout});
+    std::printf(
+        "the demo runtime over /usr/lib/wine/wine64 (%s); Steam stand-in: %s; %zu first starts, %zu return "
+        "starts, %zu Steam opens\n",
+        wine ? WineText::trimWhitespace(wine->output).c_str() : "?", width.c_str(), first.size(), back.size(),
+        open.size());
     if (!anchorsReady) std::fprintf(stderr, "an Open Steam anchor did not find Steam ready at both polls\n");
 
     const auto ratioRow = [](int order, const std::string& figure, const std::vector<double>& ours,

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "common/Constants.h"
 #include "support/HttpTestServer.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/WineDownloader.h"
 
 namespace fs = std::filesystem;

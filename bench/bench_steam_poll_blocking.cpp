@@ -11,13 +11,13 @@
 #include <thread>
 
 #include "BenchUtil.h"
+#include "common/Constants.h"
 #include "controller/SteamSessionMonitor.h"
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;

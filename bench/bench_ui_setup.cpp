@@ -28,12 +28,12 @@
 #include "LauncherWork.h"
 #include "app/AppDelegate.h"
 #include "app/QtMainQueue.h"
+#include "common/Constants.h"
 #include "platform/Subprocess.h"
 #include "support/FakeWine.h"
 #include "support/GraphicsBundle.h"
 #include "support/HttpTestServer.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 #include "wine/WineDownloader.h"
 
 namespace fs = std::filesystem;

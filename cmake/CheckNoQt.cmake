@@ -5,6 +5,8 @@ file(GLOB_RECURSE _files
      "${ROOT}/wine/*.h" "${ROOT}/wine/*.cpp"
      "${ROOT}/process/*.h" "${ROOT}/process/*.cpp"
      "${ROOT}/logging/*.h" "${ROOT}/logging/*.cpp"
+     "${ROOT}/common/*.h" "${ROOT}/common/*.cpp"
+     "${ROOT}/diagnostics/*.h" "${ROOT}/diagnostics/*.cpp"
      "${ROOT}/controller/*.h" "${ROOT}/controller/*.cpp")
 foreach(_f IN LISTS _files)
   file(STRINGS "${_f}" _hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]Q[A-Za-z]")

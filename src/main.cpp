@@ -1,18 +1,5 @@
-#include <QApplication>
-#include <QTimer>
-
-#include "app/AppDelegate.h"
-#include "app/QtMainQueue.h"
+#include "app/LauncherMain.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Ferrowick");
-    QtMainQueue::install();
-
-    AppDelegate delegate;
-    delegate.installAsApplicationDelegate();
-    // Start-up runs from inside the event loop, like a finished launch.
-    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
-    app.exec();
-    return 0;
+    return launcherMain(argc, argv);
 }

@@ -12,13 +12,13 @@
 #include <string>
 
 #include "app/LauncherWindow.h"
+#include "common/Constants.h"
 #include "controller/LauncherActivity.h"
 #include "controller/SteamPhase.h"
 #include "controller/SteamSessionMonitor.h"
 #include "logging/Logger.h"
 #include "process/ProcessLauncher.h"
 #include "runtime/RuntimeValidator.h"
-#include "wine/Constants.h"
 #include "wine/PrefixManager.h"
 #include "wine/WineDownloader.h"
 

@@ -7,7 +7,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/LauncherWindow.h"
-#include "wine/Constants.h"
+#include "common/Constants.h"
 
 bool AppDelegate::eulaAccepted() const {
     std::error_code ec;

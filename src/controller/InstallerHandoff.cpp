@@ -2,9 +2,10 @@
 
 #include <filesystem>
 
+#include "common/Constants.h"
 #include "platform/Background.h"
 #include "platform/Subprocess.h"
-#include "wine/Constants.h"
+#include "platform/ThreadContract.h"
 
 namespace fs = std::filesystem;
 
@@ -17,6 +18,7 @@ constexpr char steamDetected[] = "Steam detected";
 
 bool handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
                             LauncherActivity& activity, const std::function<void(std::function<void()>)>& background) {
+    FERROWICK_MAIN_THREAD();
     hooks.log("INFO", droppedPrefix + path);
     // An installer run beside setup or repair would write into a prefix that
     // is being built or moved.

@@ -1,10 +1,12 @@
 #include "controller/LauncherActivity.h"
 
 #include "platform/MainQueue.h"
+#include "platform/ThreadContract.h"
 
 LauncherActivity::LauncherActivity() : self_(std::make_shared<LauncherActivity*>(this)) {}
 
 bool LauncherActivity::tryEnter(Kind kind) {
+    FERROWICK_MAIN_THREAD();
     if (busy()) return false;
     current_ = kind;
     ++generation_;
@@ -12,6 +14,7 @@ bool LauncherActivity::tryEnter(Kind kind) {
 }
 
 void LauncherActivity::leave(Kind kind) {
+    FERROWICK_MAIN_THREAD();
     if (current_ == kind) current_ = Kind::session;
 }
 

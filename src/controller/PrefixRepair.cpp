@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "platform/Background.h"
+#include "platform/ThreadContract.h"
 
 namespace PrefixRepair {
 
@@ -35,6 +36,7 @@ Result run(Services& services, const Hooks& hooks, std::chrono::milliseconds set
 
 bool start(Services& services, const Hooks& hooks, LauncherActivity& activity,
            const std::function<void(std::function<void()>)>& background) {
+    FERROWICK_MAIN_THREAD();
     if (!activity.tryEnter(LauncherActivity::Kind::repairing)) {
         hooks.log("INFO", LauncherActivity::ignoredLine(activity.current()));
         return false;

@@ -6,6 +6,7 @@
 
 #include "platform/Background.h"
 #include "platform/MainQueue.h"
+#include "platform/ThreadContract.h"
 
 namespace {
 
@@ -91,16 +92,19 @@ void SetupPipeline::info(const std::string& message) const {
 }
 
 bool SetupPipeline::enter() {
+    FERROWICK_MAIN_THREAD();
     if (activity_.tryEnter(LauncherActivity::Kind::settingUp)) return true;
     info(LauncherActivity::ignoredLine(activity_.current()));
     return false;
 }
 
 void SetupPipeline::leave() {
+    FERROWICK_MAIN_THREAD();
     activity_.leave(LauncherActivity::Kind::settingUp);
 }
 
 void SetupPipeline::validateAndPrepare() {
+    FERROWICK_MAIN_THREAD();
     if (enter()) startBody();
 }
 
@@ -197,6 +201,7 @@ SetupPipeline::Outcome SetupPipeline::runBody(bool downloadedBefore, bool firstR
 }
 
 void SetupPipeline::finish(const Outcome& outcome) {
+    FERROWICK_MAIN_THREAD();
     switch (outcome.end) {
     case End::download:
         // The run goes on through the download; it stays marked as running.
@@ -215,6 +220,7 @@ void SetupPipeline::finish(const Outcome& outcome) {
 }
 
 void SetupPipeline::startWineDownload() {
+    FERROWICK_MAIN_THREAD();
     // Called on its own, the download is a run of its own.
     if (!isRunning() && !enter()) return;
     hooks_.showDownload();
@@ -234,6 +240,7 @@ void SetupPipeline::startWineDownload() {
 }
 
 void SetupPipeline::downloadFinished(const DownloadResult& result) {
+    FERROWICK_MAIN_THREAD();
     leave();
     if (result) {
         hooks_.showError(downloadErrorText(*result));

@@ -2,11 +2,12 @@
 
 #include <thread>
 
+#include "common/Constants.h"
 #include "logging/Logger.h"
 #include "platform/Background.h"
 #include "platform/MainQueue.h"
+#include "platform/ThreadContract.h"
 #include "process/ProcessLauncher.h"
-#include "wine/Constants.h"
 
 using namespace SteamSessionRules;
 
@@ -52,6 +53,7 @@ void SteamSessionMonitor::killThenPause(std::chrono::milliseconds pause, std::fu
 }
 
 void SteamSessionMonitor::updateSteamStatus() {
+    FERROWICK_MAIN_THREAD();
     // A restart called off by a close may still be in its kill: a poll now
     // could begin a second restart that the first one's end would double.
     if (tickInFlight_ || buttonInFlight_ || restartInFlight_ || stepAside()) return;
@@ -90,6 +92,7 @@ void SteamSessionMonitor::finishTick(uint64_t epoch, uint64_t generation, bool w
 }
 
 void SteamSessionMonitor::onMainButton() {
+    FERROWICK_MAIN_THREAD();
     if (buttonInFlight_ || stepAside()) return;
     buttonInFlight_ = true;
     if (launcher_.isRunning()) {
@@ -97,9 +100,18 @@ void SteamSessionMonitor::onMainButton() {
         return;
     }
     auto wine = std::make_shared<bool>(false);
+    const uint64_t epoch = epoch_, generation = activityGeneration();
     inBackground([probe = options_.isWineRunning, wine] { *wine = probe(); },
-                 [this, wine] {
-                     if (mainButtonStarts(launcher_.isRunning(), *wine)) {
+                 [this, wine, epoch, generation] {
+                     // An answer that comes after a repair or setup began is dropped,
+                     // and so is a start decided on a session that a poll or Steam's
+                     // exit has moved since. A close still closes: it is what was asked.
+                     const bool starts = mainButtonStarts(launcher_.isRunning(), *wine);
+                     if (generation != activityGeneration() || stepAside() || (starts && epoch != epoch_)) {
+                         buttonInFlight_ = false;
+                         return;
+                     }
+                     if (starts) {
                          buttonInFlight_ = false;
                          startSteam();
                      } else {
@@ -109,36 +121,47 @@ void SteamSessionMonitor::onMainButton() {
 }
 
 void SteamSessionMonitor::beginClose() {
+    FERROWICK_MAIN_THREAD();
     apply(closeRequested(fields_));
 }
 
 void SteamSessionMonitor::startSteam() {
+    FERROWICK_MAIN_THREAD();
     Logger::shared().info(kLaunchingLog);
     const bool launched = launcher_.launchSteam(Constants::prefixPath());
     apply(launchAttempted(fields_, launched, options_.now()));
 }
 
 void SteamSessionMonitor::autoRestartSteam() {
+    FERROWICK_MAIN_THREAD();
     apply(restartBegins(fields_));
 }
 
 void SteamSessionMonitor::onSteamClosed() {
+    FERROWICK_MAIN_THREAD();
     apply(steamExited(fields_, host_.steamInstalled()));
 }
 
 void SteamSessionMonitor::setupFinished(bool wineRunning, std::optional<bool> steamReady) {
+    FERROWICK_MAIN_THREAD();
     apply(SteamSessionRules::setupFinished(fields_, wineRunning, steamReady, options_.now()));
 }
 
 void SteamSessionMonitor::applicationWillTerminate() {
+    FERROWICK_MAIN_THREAD();
     launcher_.killAll();
 }
 
 void SteamSessionMonitor::apply(Step step) {
+    FERROWICK_MAIN_THREAD();
     ++epoch_;
     fields_ = step.fields;
     for (const auto& action : step.actions) {
-        if (stepAside() && isScreen(action.effect)) continue;
+        if (stepAside() && isScreen(action.effect)) {
+            // The screen stays the activity's, but the failure is still logged.
+            if (action.effect == Effect::showError) Logger::shared().error(action.text);
+            continue;
+        }
         perform(action);
     }
 }
@@ -157,6 +180,7 @@ void SteamSessionMonitor::relaunchAfterKill() {
 }
 
 void SteamSessionMonitor::perform(const Action& action) {
+    FERROWICK_MAIN_THREAD();
     switch (action.effect) {
     case Effect::logInfo:
         Logger::shared().info(action.text);

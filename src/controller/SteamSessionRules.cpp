@@ -1,6 +1,6 @@
 #include "controller/SteamSessionRules.h"
 
-#include "wine/Constants.h"
+#include "common/Constants.h"
 
 namespace SteamSessionRules {
 

@@ -9,7 +9,8 @@
 #include <ctime>
 #include <filesystem>
 
-#include "wine/Constants.h"
+#include "common/Constants.h"
+#include "platform/RegularFile.h"
 
 Logger& Logger::shared() {
     static Logger instance;
@@ -24,8 +25,9 @@ const std::string& Logger::logPath() {
 Logger::Logger() {
     std::error_code ec;
     std::filesystem::create_directories(Constants::supportDir(), ec);
-    // Start every run with an empty log; a failure leaves later lines dropped.
-    int fd = ::open(logPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Start every run with an empty log; a failure (or a log that is not a
+    // regular file) leaves later lines dropped.
+    int fd = platform::RegularFile::create(logPath());
     if (fd >= 0) ::close(fd);
 }
 
@@ -53,7 +55,7 @@ void Logger::log(const std::string& message, const std::string& level) {
 
     std::lock_guard lock(appendMutex_);
     // No O_CREAT: once the log is gone, lines are dropped until the next start.
-    int fd = ::open(logPath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    int fd = platform::RegularFile::open(logPath(), O_APPEND);
     if (fd < 0) return;
     const char* data = line.data();
     size_t left = line.size();

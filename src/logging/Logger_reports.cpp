@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/Constants.h"
+#include "common/WineText.h"
 #include "logging/Logger.h"
-#include "wine/Constants.h"
-#include "wine/WineText.h"
 
 namespace {
 

@@ -1,6 +1,12 @@
 #include "platform/MainQueue.h"
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <shared_mutex>
+#include <thread>
+
+#include "platform/ThreadContract.h"
 
 namespace platform {
 
@@ -13,11 +19,24 @@ MainQueue::Poster& currentPoster() {
     static MainQueue::Poster poster;
     return poster;
 }
+// The thread that installed the current poster; empty while there is none.
+std::atomic<std::thread::id> mainThread{};
 }  // namespace
 
 void MainQueue::setPoster(Poster poster) {
     std::unique_lock lock(posterMutex);
+    mainThread = poster ? std::this_thread::get_id() : std::thread::id{};
     currentPoster() = std::move(poster);
+}
+
+bool isMainThread() {
+    const std::thread::id owner = mainThread;
+    return owner == std::thread::id{} || owner == std::this_thread::get_id();
+}
+
+void mainThreadViolated(const char* function) {
+    std::fprintf(stderr, "%s: main thread only, called on another thread\n", function);
+    std::abort();
 }
 
 void MainQueue::post(Task task) {

@@ -12,10 +12,11 @@
 #include <optional>
 #include <thread>
 
+#include "common/Constants.h"
 #include "logging/Logger.h"
 #include "platform/MainQueue.h"
+#include "platform/RegularFile.h"
 #include "platform/Subprocess.h"
-#include "wine/Constants.h"
 
 namespace fs = std::filesystem;
 using platform::OutputMode;
@@ -148,7 +149,7 @@ bool ProcessLauncher::launchSteam(const std::string& prefixPath) {
     fs::create_directories(Constants::supportDir(), ignored);
     // Emptied at every launch, so the log holds the latest launch only. When it
     // cannot be opened, Steam still starts, writing to the launcher's own output.
-    int fd = ::open(outputLogPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = platform::RegularFile::create(outputLogPath());
     state_->logHandle = fd >= 0 ? std::make_shared<LogHandle>(fd) : nullptr;
     if (state_->logHandle) {
         child.output = OutputMode::File;

@@ -31,7 +31,8 @@ struct CPUCheck {
 
 [[nodiscard]] MacOSCheck checkMacOSVersion();
 [[nodiscard]] CPUCheck checkSupportedCPU();
-// Creates `path` first; a gigabyte is 2^30 bytes.
+// Creates `path` first; a gigabyte is 2^30 bytes. The runtime download has its own, decimal 2 GB limit
+// (WineDownloader::kRequiredFreeBytes); both are as users have known them, so neither follows the other.
 [[nodiscard]] bool checkDiskSpace(const std::string& path, int64_t minimumGB = 2);
 // `/usr/bin/shasum -a 256`; lower-case hex, or nothing when the tool fails.
 [[nodiscard]] std::optional<std::string> sha256(const std::string& fileAt);

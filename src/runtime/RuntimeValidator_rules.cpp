@@ -1,8 +1,9 @@
 // The pure decisions of RuntimeValidator: no files, no child processes.
 #include <charconv>
 
+#include "common/Constants.h"
+#include "common/WineText.h"
 #include "runtime/RuntimeValidator.h"
-#include "wine/Constants.h"
 
 namespace RuntimeValidator {
 
@@ -33,40 +34,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-bool isValidUTF8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        size_t extra = 0;
-        uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
 int64_t requiredMacOSMajor(const std::optional<RuntimeManifest>& manifest) {
@@ -90,7 +57,7 @@ std::vector<std::string> supportedCPUs(const std::optional<RuntimeManifest>& man
 }
 
 std::string machineName(const std::string& unameOutput) {
-    if (!isValidUTF8(unameOutput)) return "unknown";
+    if (!WineText::isValidUtf8(unameOutput)) return "unknown";
     size_t begin = 0;
     size_t end = unameOutput.size();
     while (begin < end && isBlank(unameOutput[begin])) ++begin;
@@ -104,7 +71,7 @@ bool hasEnoughSpace(uint64_t freeBytes, int64_t minimumGB) {
 }
 
 std::optional<std::string> digestFromShasumOutput(const std::string& output) {
-    if (!isValidUTF8(output)) return std::nullopt;
+    if (!WineText::isValidUtf8(output)) return std::nullopt;
     const size_t begin = output.find_first_not_of(' ');
     if (begin == std::string::npos) return std::nullopt;
     std::string digest = output.substr(begin, output.find(' ', begin) - begin);

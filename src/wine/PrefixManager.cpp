@@ -11,10 +11,10 @@
 #include <ctime>
 #include <filesystem>
 
+#include "common/WineText.h"
 #include "logging/Logger.h"
 #include "platform/Subprocess.h"
 #include "wine/SetupLog.h"
-#include "wine/WineText.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +43,9 @@ constexpr size_t kWinebootErrorCharacters = 500;
 // server writes it within a few seconds, so a server that is still busy after
 // this long is left behind rather than holding up setup for ever.
 constexpr double kServerFlushSeconds = 30.0;
+// Clean-up commands answer at once; one that hangs is ended.
+constexpr double kServerCommandSeconds = 10.0;
+constexpr char kFresh[] = "fresh\n";
 
 // "Something exists" in the platform's sense: a link counts when its target exists.
 bool exists(const std::string& path) {
@@ -57,6 +60,16 @@ bool moveItem(const std::string& from, const std::string& to) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(to, ec))) return false;
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// The first bytes of a marker; "" when it cannot be read.
+std::string readMarker(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "";
+    char buffer[16];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
 }
 
 void report(const PrefixManager::StatusCallback& status, const std::string& line) {
@@ -143,7 +156,8 @@ PrefixManager::VersionCheck PrefixManager::checkWineVersion() {
 }
 
 bool PrefixManager::prefixExists() const {
-    return exists(prefixPath_ + "/system.reg");
+    std::error_code ec;
+    return exists(prefixPath_ + "/system.reg") && !fs::exists(fs::symlink_status(prefixPath_ + kCreatingMarker, ec));
 }
 
 bool PrefixManager::steamInstalled() const {
@@ -218,6 +232,7 @@ bool PrefixManager::createPrefix(const StatusCallback& status) {
     report(status, text::creatingStatus);
     std::error_code ec;
     fs::create_directories(prefixPath_, ec);
+    beginCreation();
 
     const auto start = std::chrono::steady_clock::now();
     const WineResult result = runWine({"wineboot"});
@@ -225,7 +240,9 @@ bool PrefixManager::createPrefix(const StatusCallback& status) {
     log_.perf(text::winebootPerf + WineText::formatSeconds(elapsed) + text::exitCode + std::to_string(result.status));
 
     if (result.status == 0) {
-        waitForServer();
+        // Only a registry the server has finished saving makes the prefix whole.
+        if (serverCommand("-w", kServerFlushSeconds) && exists(prefixPath_ + "/system.reg"))
+            fs::remove(prefixPath_ + kCreatingMarker, ec);
         log_.info(std::string(text::prefixCreated) + (prefixExists() ? "true" : "false"));
         return prefixExists();
     }
@@ -234,16 +251,52 @@ bool PrefixManager::createPrefix(const StatusCallback& status) {
     return false;
 }
 
-void PrefixManager::waitForServer() {
+// The marker stays in the prefix from before wineboot until its server has
+// saved the registry, so a creation that failed or was killed (which leaves a
+// small system.reg behind) is never taken for a prefix. A prefix without it is
+// one whose creation finished, an earlier launcher's included.
+void PrefixManager::beginCreation() {
+    const std::string marker = prefixPath_ + kCreatingMarker;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(marker, ec))) {
+        // "fresh": everything that will be in the prefix is wineboot's own.
+        const bool fresh = fs::is_empty(prefixPath_, ec) && !ec;
+        (void)writeMarker(marker, fresh ? kFresh : "");
+        return;
+    }
+    // A Wine left running by a killed launcher must not write into what is rebuilt.
+    (void)serverCommand("-k", kServerCommandSeconds);
+    (void)serverCommand("-w", kServerCommandSeconds);
+    if (readMarker(marker) != kFresh) return;  // wineboot runs again in place, over files that may be the user's
+    // Nothing here was ever a finished prefix: start from an empty directory.
+    // The marker goes last, so a removal cut short is cleared again next time.
+    for (fs::directory_iterator it(prefixPath_, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code removeError;
+        if (it->path().filename() != fs::path(marker).filename()) fs::remove_all(it->path(), removeError);
+    }
+}
+
+// Runs the prefix's wineserver with `option` within `seconds`; false when it
+// had to be ended. No server program means nothing to wait for.
+bool PrefixManager::serverCommand(const char* option, double seconds) {
     platform::SubprocessSpec child;
     child.executable = Constants::wineserver();
-    child.arguments = {"-w"};
+    child.arguments = {option};
     child.environment = Constants::buildSafeEnvironment(prefixPath_);
     auto started = platform::Subprocess::start(child);
-    if (!started.process) return;  // no server program: nothing to wait for
-    if (started.process->waitFor(kServerFlushSeconds)) return;
+    if (!started.process) return true;
+    if (started.process->waitFor(seconds)) return true;
     started.process->sendSignal(SIGKILL);
-    log_.warn("wineserver -w did not finish within 30 s; going on");
+    log_.warn(std::string("wineserver ") + option + " did not finish within " +
+              std::to_string(static_cast<int>(seconds)) + " s; going on");
+    return false;
+}
+
+bool PrefixManager::writeMarker(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && written;
 }
 
 bool PrefixManager::runInstaller(const std::string& path, const StatusCallback& status) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "wine/Constants.h"
+#include "common/Constants.h"
 
 class Logger;
 
@@ -50,6 +50,7 @@ public:
 
     [[nodiscard]] virtual bool wineExists() const;
     [[nodiscard]] virtual VersionCheck checkWineVersion();
+    // A system.reg, and no creation left unfinished.
     [[nodiscard]] virtual bool prefixExists() const;
     [[nodiscard]] virtual bool steamInstalled() const;
     [[nodiscard]] virtual bool gameInstalled() const;
@@ -71,8 +72,9 @@ public:
     // the DLL overrides, debugger and Windows-version settings into the
     // registry. True when every copy matches runtime.lock afterwards.
     [[nodiscard]] virtual bool deployMesaDLLs(const StatusCallback& status);
-    // True only when runtime.lock could be read and no deployed copy is
-    // missing or different. Runs one shasum per DLL.
+    // True only when runtime.lock could be read, no deployed copy is missing
+    // or different, and no deployment was left unfinished (its registry
+    // writes cut short). Runs one shasum per DLL.
     [[nodiscard]] virtual bool mesaDLLsDeployed();
     // Runs wineBin with `arguments` against the prefix, waits without a time
     // limit, and appends the command's section to the setup log.
@@ -80,9 +82,16 @@ public:
 
 private:
     [[nodiscard]] std::optional<uint64_t> backupSeconds(const std::string& path) const;
-    // Waits, bounded, until the prefix's Wine server has exited and so
-    // written the registry files.
-    void waitForServer();
+    void beginCreation();
+    [[nodiscard]] bool serverCommand(const char* option, double seconds);
+    // Creates or replaces a marker file in the prefix with `text`, on disk
+    // before it returns; false when it could not be written.
+    static bool writeMarker(const std::string& path, const std::string& text);
+
+    // Present while a creation or a deployment is under way, and left behind
+    // when it did not finish.
+    static constexpr char kCreatingMarker[] = "/.ferrowick-creating";
+    static constexpr char kDeployingMarker[] = "/.ferrowick-deploying";
 
     std::string prefixPath_;
     std::string wineBin_;

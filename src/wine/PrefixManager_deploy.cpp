@@ -54,6 +54,10 @@ bool PrefixManager::deployMesaDLLs(const StatusCallback& status) {
     };
     report(text::installing);
     const std::string resources = platform::Bundle::resourcePath();
+    // Matching DLLs alone do not make a deployment: its registry writes must
+    // also have run to their end, which the marker's removal records.
+    const std::string marker = prefixPath() + kDeployingMarker;
+    (void)writeMarker(marker, "");
     for (const DLLFolder& folder : kFolders) {
         const std::string targetDir = prefixPath() + folder.prefixDirectory;
         for (const char* name : Constants::mesaDLLs) {
@@ -73,12 +77,16 @@ bool PrefixManager::deployMesaDLLs(const StatusCallback& status) {
     }
     report(text::configuring);
     // The outcome of each registry write is deliberately not examined: the
-    // result rests on the DLL comparison alone.
+    // result rests on the DLL comparison and on the writes having all run.
     for (const auto& command : registrySettings()) (void)runWine(command);
+    std::error_code ec;
+    fs::remove(marker, ec);
     return mesaDLLsDeployed();
 }
 
 bool PrefixManager::mesaDLLsDeployed() {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(prefixPath() + kDeployingMarker, ec))) return false;
     const auto stale = RuntimeValidator::staleDeployedDLLs(prefixPath());
     return stale && stale->empty();
 }

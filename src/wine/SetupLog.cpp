@@ -11,7 +11,8 @@
 #include <mutex>
 #include <set>
 
-#include "wine/WineText.h"
+#include "common/WineText.h"
+#include "platform/RegularFile.h"
 
 namespace {
 
@@ -132,13 +133,14 @@ void SetupLog::append(const std::string& path, const std::string& section, bool 
     // The log grows by appending; only a log that is not UTF-8 or cannot be
     // read is replaced by the new section alone.
     KnownLog& state = known[path];
-    // Non-blocking, so a FIFO planted at the path cannot hold the command up.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    // A FIFO planted at the path cannot hold the command up, and a link is
+    // never appended through: the replace below puts a file in its place.
+    const int fd = platform::RegularFile::open(path, O_APPEND | O_CREAT);
     struct stat st {};
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (fd >= 0 && ::fstat(fd, &st) == 0) {
         bool usable = state.matches(st);
         if (!usable) {
-            const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            const int reader = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             usable = reader >= 0 && isUtf8File(reader, st.st_size);
             if (reader >= 0) ::close(reader);
         }

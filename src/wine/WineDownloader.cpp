@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/Constants.h"
+#include "common/WineText.h"
 #include "logging/Logger.h"
 #include "platform/Sha256.h"
 #include "platform/Subprocess.h"
-#include "wine/Constants.h"
 #include "wine/DownloadTransfer.h"
 
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -65,18 +65,6 @@ std::optional<uint64_t> statvfsFreeBytes(const std::string& path) {
     return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
-// Tools we run on the archive get the launcher's environment, as a child
-// process would by default; tar needs PATH to find its decompressor.
-std::map<std::string, std::string> inheritedEnvironment() {
-    std::map<std::string, std::string> env;
-    for (char** e = environ; e && *e; ++e) {
-        std::string entry(*e);
-        auto eq = entry.find('=');
-        if (eq != std::string::npos) env.emplace(entry.substr(0, eq), entry.substr(eq + 1));
-    }
-    return env;
-}
-
 std::string moveFailure(const std::string& from, const std::string& to, const std::error_code& ec) {
     return "\"" + from + "\" could not be moved to \"" + to + "\": " + ec.message() + " (" + ec.category().name() +
            " error " + std::to_string(ec.value()) + ")";
@@ -86,30 +74,6 @@ std::string moveFailure(const std::string& from, const std::string& to, const st
 void removeQuietly(const std::string& path) {
     std::error_code ec;
     fs::remove_all(path, ec);
-}
-
-bool isValidUTF8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t extra = 0;
-        if (c < 0x80) {
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-        } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
-            extra = 3;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size() && extra > 0) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 std::string trimmed(const std::string& s) {
@@ -290,7 +254,7 @@ struct WineDownloader::Impl {
         platform::SubprocessSpec tar;
         tar.executable = settings.tarPath;
         tar.arguments = {"xf", archive, "-C", staging};
-        tar.environment = inheritedEnvironment();
+        tar.environment = platform::currentEnvironment();  // tar needs PATH to find its decompressor
         tar.output = platform::OutputMode::Inherit;
         std::string spawnError;
         const auto tarRun = platform::Subprocess::run(tar, &spawnError);
@@ -429,6 +393,6 @@ bool WineDownloader::hasEnoughSpace(std::optional<uint64_t> freeBytes) {
 }
 
 bool WineDownloader::versionOutputMatches(const std::string& rawOutput, const std::string& required) {
-    const std::string text = isValidUTF8(rawOutput) ? trimmed(rawOutput) : std::string();
+    const std::string text = WineText::isValidUtf8(rawOutput) ? trimmed(rawOutput) : std::string();
     return text.starts_with(required);
 }

@@ -51,6 +51,7 @@ public:
         [[nodiscard]] std::string wineBin() const { return wineDir + "/bin/wine"; }
     };
 
+    // Decimal 2 GB, unlike the setup checks' 2 GiB (RuntimeValidator::checkDiskSpace): two limits on purpose.
     static constexpr uint64_t kRequiredFreeBytes = 2'000'000'000;
     static constexpr size_t kDigestChunkBytes = 1'048'576;
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "FuzzInput.h"
+#include "common/WineText.h"
 #include "wine/SetupLog.h"
-#include "wine/WineText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto args = fuzzFields(data, size);

@@ -5,7 +5,7 @@
 #include <map>
 #include <sstream>
 
-#include "logging/DiagnosticsExporter.h"
+#include "diagnostics/DiagnosticsExporter.h"
 #include "platform/Subprocess.h"
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
+#include "common/Constants.h"
 #include "controller/InstallerHandoff.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 namespace fs = std::filesystem;
 

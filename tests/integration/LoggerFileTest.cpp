@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/Constants.h"
 #include "logging/Logger.h"
 #include "support/GoldenLog.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;

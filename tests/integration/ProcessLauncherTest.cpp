@@ -1,14 +1,18 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <thread>
 
+#include "common/Constants.h"
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -78,4 +82,26 @@ TEST_F(ProcessLauncherTest, StaleExitNoticesAreDropped) {
     launcher.terminate();
     ASSERT_TRUE(exitHandled());
     EXPECT_EQ(exits.size(), 1u);  // the second launch's own exit, once
+}
+
+// A link planted at the Steam output log's name is replaced by the log, never written through; a FIFO there never
+// holds the launch up (Steam then writes to the launcher's own output).
+TEST_F(ProcessLauncherTest, APlantedOutputLogIsNeitherWrittenThroughNorWaitedOn) {
+    const std::string notes = home.home() + "/notes.txt", log = ProcessLauncher::outputLogPath();
+    testsupport::writeFile(notes, "the user's notes\n");
+    fs::create_directories(Constants::supportDir());
+    fs::create_symlink(notes, log);
+    wine.configure({{"steam.helper_delay", "never"}, {"steam.quit_after", "0.2"}});
+    ASSERT_TRUE(launch() && exitHandled());
+    EXPECT_EQ(testsupport::readFile(notes), "the user's notes\n");
+    EXPECT_TRUE(!fs::is_symlink(log) && testsupport::readFile(log) == "fake steam client starting\n");
+    fs::remove(log);
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    auto launched = std::async(std::launch::async, [this] { return launch(); });
+    if (launched.wait_for(20s) != std::future_status::ready) {
+        ADD_FAILURE() << "the launch waits for a reader of its output log";
+        ::close(::open(log.c_str(), O_RDONLY | O_NONBLOCK));  // lets it go
+    }
+    ASSERT_TRUE(launched.get() && exitHandled());
+    EXPECT_EQ(fs::status(log).type(), fs::file_type::fifo);
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <future>
 
+#include "common/Constants.h"
 #include "controller/SteamSessionMonitor.h"
 #include "logging/Logger.h"
 #include "platform/MainQueue.h"
@@ -13,7 +14,6 @@
 #include "support/GoldenLog.h"
 #include "support/RecordingSteamHost.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 using namespace std::chrono_literals;
 using Screens = std::vector<std::string>;
@@ -174,6 +174,45 @@ TEST_P(LateAnswer, StandsOnlyWhileNothingChanged) {
     s.monitor->updateSteamStatus(), s.monitor->onMainButton();
     EXPECT_EQ(s.probes, 1);
     EXPECT_FALSE(s.monitor->isBusy());
+}
+
+// The button's probe answers after a repair began: the answer is dropped, so Steam is not started into the prefix
+// the repair moves aside, and the button works again once the repair is over. A launch that fails while the repair
+// holds the screens still logs its error.
+TEST(SteamSessionMonitorTest, AButtonAnswerAfterARepairBeganIsDropped) {
+    Session s([](Session& s) { s.handProbe(); });
+    s.monitor->onMainButton();
+    ASSERT_TRUE(s.probing(1));
+    ASSERT_TRUE(s.activity.tryEnter(LauncherActivity::Kind::repairing));
+    s.answer[0].set_value(false);  // nothing runs: the click would start Steam
+    ASSERT_TRUE(s.settled());
+    EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam started during the repair";
+    std::filesystem::remove(Constants::wineBin());
+    s.monitor->startSteam();
+    EXPECT_TRUE(s.host.screens.empty());
+    EXPECT_NE(testsupport::readFile(Logger::logPath()).find("] [ERROR] Failed to launch Steam.\n"), std::string::npos);
+    s.activity.leave(LauncherActivity::Kind::repairing);
+    s.answer[1].set_value(false);
+    s.monitor->onMainButton();
+    ASSERT_TRUE(s.settled());
+    EXPECT_EQ(s.probes, 2);
+    EXPECT_EQ(s.host.screens, Screens{"error:Failed to launch Steam."});
+}
+
+// A poll already probing when Open Steam is clicked finds Steam running; the click's own probe then finds nothing
+// (Wine between two processes): the session has moved since the click, so its start is dropped.
+TEST(SteamSessionMonitorTest, AButtonStartAfterAPollMovedTheSessionIsDropped) {
+    Session s([](Session& s) { s.handProbe(); });
+    s.monitor->updateSteamStatus();
+    ASSERT_TRUE(s.probing(1));
+    s.monitor->onMainButton();
+    ASSERT_TRUE(s.probing(2));
+    s.answer[0].set_value(true);
+    ASSERT_TRUE(s.queue.drainUntil([&] { return !s.host.screens.empty(); }, 20s));
+    s.answer[1].set_value(false);
+    ASSERT_TRUE(s.settled());
+    EXPECT_EQ(s.host.screens, Screens{"running"});
+    EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam started beside the one found running";
 }
 
 // A client just launched has no server for the probe to find yet; its own process still counts as Wine running, so

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <thread>
 
+#include "common/Constants.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 namespace fs = std::filesystem;
 

@@ -117,24 +117,29 @@ const std::map<std::string, std::string> kWinebootFails = {{"wineboot.exit", "1"
 const std::string kRestored = "Repair was not successful.\nYour previous installation has been restored.";
 
 // The launcher killed, or quit by the user, between the repair's move aside and the end of its
-// rebuild (the child below): the next start puts the user's prefix back.
-const auto cutShort = [](const std::string& role) {
-    return [role](Journey& j) {
-        const size_t before = runs(j.wine, "wineboot");
+// rebuild: the next start puts the user's prefix back. The launcher killed inside its first
+// start's wineboot or registry writes: the next start builds again what was cut short. (The
+// launcher is the child below, its Wine the command it is inside.)
+const auto cutShort = [](const std::string& role, const std::string& command = "wineboot") {
+    return [role, command](Journey& j) {
+        const size_t before = runs(j.wine, command);
         auto child = platform::Subprocess::start(
             {fs::read_symlink("/proc/self/exe"),
              {},
              {{"HOME", j.home().home()}, {"TMPDIR", j.home().tmp()}, {"FERROWICK_UI_CHILD", role}}});
         ASSERT_TRUE(child.process) << child.error;
-        ASSERT_TRUE(uitest::pumpUntil([&] { return runs(j.wine, "wineboot") > before; }));
-        if (role == "repair") child.process->sendSignal(SIGKILL);
+        ASSERT_TRUE(uitest::pumpUntil([&] { return runs(j.wine, command) > before; }));
+        const bool killed = role != "repairThenQuit";
+        if (killed) child.process->sendSignal(SIGKILL);
         const auto ended = child.process->waitFor(60);
-        ASSERT_TRUE(ended && ended->signaled == (role == "repair"));
-        EXPECT_FALSE(fs::exists(Constants::prefixPath() + "/system.reg"));
+        ASSERT_TRUE(ended && ended->signaled == killed);
+        for (int pid : j.wine.livePids()) ::kill(pid, SIGKILL);  // its Wine with it
+        EXPECT_FALSE(PrefixManager().prefixExists() && PrefixManager().mesaDLLsDeployed());
         j.wine.configure({}), start(j);
     };
 };
 const std::map<std::string, std::string> kWinebootHangs = {{"wineboot.create", "noreg"}, {"wineboot.sleep", "60"}};
+const std::map<std::string, std::string> kWinebootCutShort = {{"wineboot.create", "partial"}, {"wineboot.sleep", "60"}};
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
@@ -221,6 +226,8 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
     }, kRestored, kWinebootFails},
     Row{"repair-killed", withSteam, cutShort("repair"), kReady, kWinebootHangs},
     Row{"repair-quit", withSteam, cutShort("repairThenQuit"), kReady, kWinebootHangs},
+    Row{"setup-killed-in-wineboot", none, cutShort("setup"), kStep1, kWinebootCutShort},
+    Row{"setup-killed-in-registry", none, cutShort("setup", "reg"), kStep1, {{"reg.sleep", "60"}}},
     // The Steam session: started with the button, polled to running, closed with it; Steam quitting.
     Row{"steam-launch-running-close", withSteam, [](Journey& j) {
         openSteam(j);
@@ -250,12 +257,18 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
 
 namespace uitest {
 
-// The launcher process cutShort ends: it confirms a repair and runs until it is killed ("repair"),
-// or until the user quits once the rebuild has begun ("repairThenQuit"; quitting runs
-// applicationWillTerminate, then the process ends while the repair's work item is still blocked).
+// The launcher process cutShort ends: it runs setup ("setup") or confirms a repair ("repair") and
+// runs until it is killed, or until the user quits once the rebuild has begun ("repairThenQuit";
+// quitting runs applicationWillTerminate, then the process ends while the repair's work item is
+// still blocked).
 int runChild(const std::string& role) {
     AppDelegate app;
     app.setupMenuBar(), app.setupWindow();
+    if (role == "setup") {  // a first start, until it is killed
+        app.validateAndPrepare();
+        pumpUntil([] { return false; }, std::chrono::seconds(120));
+        return 0;
+    }
     answerNextAlert("Repair"), app.onRepair();
     const auto wineboots = [] {  // the fake's own record, read as it stands: a FakeWine here would reset it
         const std::string calls = testsupport::readFile(Constants::wineDir() + "/bin/fake-wine.calls");

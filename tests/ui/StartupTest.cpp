@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -7,6 +8,8 @@
 #include <QtTest/QTest>
 #include <regex>
 
+#include "platform/Subprocess.h"
+#include "support/FakeWine.h"
 #include "ui/UiSupport.h"
 
 // The agreement with the keyboard alone: Tab reaches the box, Continue and the links, Space presses them.
@@ -49,4 +52,45 @@ TEST(Startup, WithTheMarkerNoOtherScreenSlipsIn) {
     for (auto& text : screens.texts) text = std::regex_replace(text, std::regex("Your version: .*"), "Your version: *");
     EXPECT_EQ(screens.texts,
               (std::vector<std::string>{"Checking system...", "macOS 14.0 or later is required.\nYour version: *"}));
+}
+
+// Two launchers on one support directory: the second, started while the first runs its first wineboot, touches
+// nothing (the first's log stays whole, it runs no Wine) and exits. The lock goes with a killed launcher, even
+// while the Wine it started lives on.
+TEST(Startup, OneLauncherPerSupportDirectory) {
+    testsupport::TestHome home;
+    testsupport::FakeWine wine;
+    wine.configure({{"wineboot.sleep", "60"}});
+    testsupport::writeFile(home.supportDir() + "/eula-accepted", "");
+    const auto launcher = [&] {  // this program as the whole launcher
+        auto started = platform::Subprocess::start(
+            {std::filesystem::read_symlink("/proc/self/exe"),
+             {},
+             {{"HOME", home.home()}, {"TMPDIR", home.tmp()}, {"FERROWICK_UI_CHILD", "launcher"}},
+             platform::OutputMode::Null});
+        EXPECT_TRUE(started.process) << started.error;
+        return std::move(started.process);
+    };
+    const auto wineboots = [&] {
+        return std::ranges::count_if(wine.calls("wine"),
+                                     [](const auto& call) { return call.args.at(0) == "wineboot"; });
+    };
+    const std::string log = home.supportDir() + "/launcher.log";
+    auto first = launcher();
+    ASSERT_TRUE(first && uitest::pumpUntil([&] { return wineboots() == 1; }));
+    const std::string firstLog = testsupport::readFile(log);
+    const size_t calls = wine.calls().size();
+    auto second = launcher();
+    const auto ended = second ? second->waitFor(60) : std::nullopt;
+    EXPECT_TRUE(ended && !ended->signaled && ended->status == 0) << "the second launcher stayed";
+    EXPECT_EQ(testsupport::readFile(log), firstLog);
+    EXPECT_EQ(wine.calls().size(), calls);
+    first->sendSignal(SIGKILL), first->wait();
+    EXPECT_FALSE(wine.livePids().empty()) << "the killed launcher's wineboot lives on";
+    wine.configure({});
+    auto third = launcher();
+    EXPECT_TRUE(third && uitest::pumpUntil([&] { return wineboots() == 2; })) << "the lock outlived its launcher";
+    const std::string thirdLog = testsupport::readFile(log);  // emptied first: one run's lines
+    EXPECT_EQ(thirdLog.find("--- Validation started ---"), thirdLog.rfind("--- Validation started ---")) << thirdLog;
+    if (third) third->sendSignal(SIGKILL), third->wait();
 }

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include "app/LauncherMain.h"
 #include "app/QtMainQueue.h"
 
 namespace uitest {
@@ -13,6 +14,7 @@ int runChild(const std::string& role);  // a launcher process a test starts and 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const char* child = ::getenv("FERROWICK_UI_CHILD");
+    if (child && std::string(child) == "launcher") return launcherMain(argc, argv);  // the whole program
     if (!child) ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QtMainQueue::install();

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/Constants.h"
 #include "support/TestHome.h"
-#include "wine/Constants.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 #include "controller/SetupPipeline.h"
 #include "platform/MainQueue.h"
@@ -146,4 +147,17 @@ TEST(SetupPipelineTest, DownloadTexts) {
     for (const auto& [fraction, percent] : std::vector<std::pair<double, const char*>>{
              {0.425, "42"}, {0.999, "99"}, {1.7, "100"}, {-0.2, "0"}, {std::nan(""), "0"}})
         EXPECT_EQ(SetupPipeline::progressText(fraction), std::string("Setting up... ") + percent + "%") << fraction;
+}
+
+// The controller's "main thread only" operations are checked in test builds: from any thread but the one that
+// installed the main queue, they abort naming themselves.
+TEST(SetupPipelineTest, MainThreadOperationsAbortElsewhere) {
+    Harness h;
+    const auto elsewhere = [](const std::function<void()>& call) { std::thread(call).join(); };
+    EXPECT_DEATH(elsewhere([&] { h.pipeline->validateAndPrepare(); }),
+                 "^validateAndPrepare: main thread only, called on another thread\n");
+    EXPECT_DEATH(elsewhere([&] { (void)h.activity.tryEnter(LauncherActivity::Kind::repairing); }),
+                 "^tryEnter: main thread only, called on another thread\n");
+    h.run();  // on the thread that installed the queue it runs to its end
+    EXPECT_EQ(h.count("step1"), 1);
 }

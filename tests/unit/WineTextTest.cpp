@@ -2,7 +2,7 @@
 
 #include <clocale>
 
-#include "wine/WineText.h"
+#include "common/WineText.h"
 
 TEST(WineTextTest, Utf8Validation) {
     // Highest code point; sequences after and between long ASCII runs.

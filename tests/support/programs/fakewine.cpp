@@ -163,12 +163,16 @@ void saveRegistry(const std::string& p) {
 int wineMain(const std::string& first, int argc, char** argv) {
     const std::string p = prefix();
     if (first == "--version") return finish("version", "wine-11.4 (Staging)\n");
-    if (first == "wineboot" && number("wineboot.exit") == 0 && number("wineboot.signal") == 0) {
+    const std::string create = gControl.count("wineboot.create") ? gControl["wineboot.create"] : "all";
+    const bool partial = create == "partial";
+    if (first == "wineboot" && (partial || (number("wineboot.exit") == 0 && number("wineboot.signal") == 0))) {
         std::error_code ec;
         for (const char* dir : {"system32", "syswow64"}) fs::create_directories(p + "/drive_c/windows/" + dir, ec);
+        // A wineboot that fails or is killed half-way leaves the registry its server saved so far.
+        if (partial) writeFile(p + "/system.reg", "WINE REGISTRY Version 2\n;; cut short\n");
         // As with Wine, wineboot exits before its server has saved system.reg:
         // that happens when the server ends ("wineserver -w" or "-k" here).
-        if (gControl["wineboot.create"] != "noreg") append("fake-wine.unsaved", p + "\n");
+        if (create == "all") append("fake-wine.unsaved", p + "\n");
         if (!fs::exists(p + "/user.reg")) writeFile(p + "/user.reg", "WINE REGISTRY Version 2\n#arch=win64\n");
     }
     if (first == "wineboot") return finish("wineboot");

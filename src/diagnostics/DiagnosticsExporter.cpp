@@ -1,4 +1,4 @@
-#include "logging/DiagnosticsExporter.h"
+#include "diagnostics/DiagnosticsExporter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,12 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Constants.h"
+#include "common/WineText.h"
 #include "platform/Paths.h"
 #include "platform/Subprocess.h"
 #include "process/ProcessLauncher.h"
-#include "wine/Constants.h"
 #include "wine/PrefixManager.h"
-#include "wine/WineText.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "wine/Constants.h"
+#include "common/Constants.h"
 
 #include <cstdlib>
 #include <filesystem>

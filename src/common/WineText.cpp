@@ -1,4 +1,4 @@
-#include "wine/WineText.h"
+#include "common/WineText.h"
 
 #include <charconv>
 #include <cmath>
