@@ -57,7 +57,15 @@ bool isValidUtf8(std::string_view s) {
         const auto b0 = static_cast<unsigned char>(s[i]);
         if (b0 < 0x80) {
             ++i;
-            // ASCII, nearly all of a Wine log, goes eight bytes at a time.
+            // ASCII, nearly all of a Wine log, goes 64 bytes at a time, then eight.
+            uint64_t words[8];
+            while (i + sizeof words <= s.size()) {
+                std::memcpy(words, s.data() + i, sizeof words);
+                uint64_t any = 0;
+                for (const uint64_t w : words) any |= w;
+                if ((any & 0x8080808080808080ull) != 0) break;
+                i += sizeof words;
+            }
             uint64_t word = 0;
             while (i + sizeof word <= s.size()) {
                 std::memcpy(&word, s.data() + i, sizeof word);

@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -21,32 +23,35 @@ std::string header(const std::vector<std::string>& arguments) {
 }
 
 // Whether the open file, read from its start, is `size` bytes of UTF-8.
-// Streams in blocks, so a log of any size costs no more memory than one
-// block; a block is cut before a sequence it splits, which moves on to the next.
+// Streams in 1 MiB blocks, checked where they were read, so a log of any size
+// costs no more memory than one block; the up to three bytes of a sequence a
+// block splits move to just before the next block.
 bool isUtf8File(int fd, off_t size) {
-    std::string pending;
-    char buf[1 << 16];
+    constexpr size_t kCarry = 3, kBlock = 1 << 20;
+    const std::unique_ptr<char[]> buf(new char[kCarry + kBlock]);
+    char* const block = buf.get() + kCarry;
+    size_t carried = 0;  // bytes just before `block`
     off_t total = 0;
     for (;;) {
-        const ssize_t n = ::pread(fd, buf, sizeof buf, total);
+        const ssize_t n = ::pread(fd, block, kBlock, total);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) break;
         total += n;
-        pending.append(buf, static_cast<size_t>(n));
-        // Up to three trailing bytes may be the start of a sequence this block split.
-        size_t cut = pending.size();
-        for (size_t back = 1; back <= 3 && back <= pending.size(); ++back) {
-            const auto byte = static_cast<unsigned char>(pending[pending.size() - back]);
+        const std::string_view text(block - carried, carried + static_cast<size_t>(n));
+        size_t cut = text.size();
+        for (size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+            const auto byte = static_cast<unsigned char>(text[text.size() - back]);
             if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: look further back
             const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-            if (length > back) cut = pending.size() - back;
+            if (length > back) cut = text.size() - back;
             break;
         }
-        if (!WineText::isValidUtf8(std::string_view(pending).substr(0, cut))) return false;
-        pending.erase(0, cut);
+        if (!WineText::isValidUtf8(text.substr(0, cut))) return false;
+        carried = text.size() - cut;
+        std::memmove(block - carried, text.data() + cut, carried);
     }
-    return total == size && WineText::isValidUtf8(pending);
+    return total == size && WineText::isValidUtf8(std::string_view(block - carried, carried));
 }
 
 bool writeAll(int fd, const std::string& text) {

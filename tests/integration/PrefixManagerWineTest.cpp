@@ -40,9 +40,9 @@ struct PrefixManagerWineTest : testing::Test {
 }  // namespace
 
 // The log grows in place (a reader holding it sees every section) unless it is not UTF-8; a letter
-// split by the 64 KiB reading block still is. A log that cannot be written changes no result.
+// split by the 1 MiB reading block still is. A log that cannot be written changes no result.
 TEST_F(PrefixManagerWineTest, SetupLog) {
-    const std::string earlier = std::string(65535, 'a') + "\xC3\xA9";
+    const std::string earlier = std::string((1 << 20) - 1, 'a') + "\xC3\xA9";
     writeFile(log, earlier);
     writeFile(log + ".k3Jq9Z", "half a replace");  // left by a launcher killed mid-replace
     writeFile(log + ".old", "the user's own copy");

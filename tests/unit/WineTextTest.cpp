@@ -15,6 +15,11 @@ TEST(WineTextTest, Utf8Validation) {
     for (const char* bytes : {"a\x80", "ok \xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
                               "\xC3(", "0123456789abcdef\x80", "0123456789abcde\xC3", "abcdefgh\xFFghijklmn"})
         EXPECT_FALSE(WineText::isValidUtf8(bytes)) << bytes;
+    // Runs longer than 64 bytes on either side.
+    const std::string run(70, 'r');
+    EXPECT_TRUE(WineText::isValidUtf8(run + "\xC3\xBC" + run + "\xE2\x82\xAC" + run));
+    EXPECT_FALSE(WineText::isValidUtf8(run + run + "\xFF" + run));
+    EXPECT_FALSE(WineText::isValidUtf8(run + "\xE2\x82" + run));
 }
 
 TEST(WineTextTest, LeadingCharactersAsUsersSeeThemTrimAndSeconds) {
