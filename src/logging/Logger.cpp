@@ -53,20 +53,25 @@ void Logger::log(const std::string& message, const std::string& level) {
     const std::string line =
         formatLine(local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms), level, message);
 
-    std::lock_guard lock(appendMutex_);
     // No O_CREAT: once the log is gone, lines are dropped until the next start.
+    // Each caller opens and closes its own descriptor outside the lock, which
+    // only keeps lines whole, so threads logging at once open and close side
+    // by side instead of queueing for the whole round trip.
     int fd = platform::RegularFile::open(logPath(), O_APPEND);
     if (fd < 0) return;
-    const char* data = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
+    {
+        std::lock_guard lock(appendMutex_);
+        const char* data = line.data();
+        size_t left = line.size();
+        while (left > 0) {
+            ssize_t n = ::write(fd, data, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            data += n;
+            left -= static_cast<size_t>(n);
         }
-        data += n;
-        left -= static_cast<size_t>(n);
     }
     ::close(fd);
 }
