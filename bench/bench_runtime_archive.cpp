@@ -107,7 +107,7 @@ int main() {
     std::printf("archive: %ju bytes\n", static_cast<uintmax_t>(fs::file_size(archive)));
     benchutil::printRow({10, "Runtime archive of 300 MB (.tar.xz): download, verify, unpack (time)",
                          benchutil::format("%.2f s", mine),
-                         benchutil::format("curl | sha256sum, then tar -xJf %.2f s", theirs),
+                         benchutil::format("curl piped into sha256sum, then tar -xJf %.2f s", theirs),
                          benchutil::format("%.2fx", mine / theirs), "<= 1.10x", mine / theirs <= 1.1});
     return 0;
 }
