@@ -41,7 +41,8 @@ double linesSeconds(int threads, const std::function<void()>& line) {
 int main() {
     testsupport::TestHome home;
     Logger& log = Logger::shared();  // empties and creates the log
-    const std::string plain = home.tmp() + "/plain.log";
+    // Beside the launcher log, so that both opens walk the same path.
+    const std::string plain = std::filesystem::path(Logger::logPath()).replace_filename("plain.log").string();
     // The same bytes per line as the launcher's: "[HH:mm:ss.SSS] [PERF] " + message + "\n".
     const std::string bareLine = "[12:34:56.789] [PERF] " + kMessage + "\n";
     const auto bareAppend = [&] {
