@@ -16,7 +16,7 @@
 #include "platform/MainQueue.h"
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
-#include "support/RecordingSteamHost.h"
+#include "support/RecordingFrontEnd.h"
 #include "support/TestHome.h"
 
 using Clock = std::chrono::steady_clock;
@@ -74,8 +74,8 @@ int main() {
     platform::ManualQueue queue;
     queue.install();
     ProcessLauncher launcher;
-    testsupport::RecordingSteamHost host;
-    SteamSessionMonitor monitor(launcher, host);
+    testsupport::RecordingFrontEnd frontEnd;
+    SteamSessionMonitor monitor(launcher, frontEnd);
     monitor.startSteam();
     while (!ProcessLauncher::isSteamReady()) std::this_thread::sleep_for(20ms);
 

@@ -1,5 +1,7 @@
 // Draws the application icon and writes AppIcon.png and AppIcon.icns into the
-// directory given as the only argument. Run by the build; needs no display.
+// directory given as the first argument and, when a second is given, the PNGs of
+// an Apple icon set (AppIcon.iconset/icon_16x16.png ... icon_512x512@2x.png) there,
+// from which iconutil makes the Mac bundle's icns. Run by the build; needs no display.
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
@@ -87,10 +89,24 @@ bool write(const QString& path, const QByteArray& bytes) {
 
 }  // namespace
 
+// The ten images iconutil expects in an icon set: each point size at 1x and 2x.
+bool writeIconSet(const QString& dir) {
+    for (int points : {16, 32, 128, 256, 512}) {
+        const QString base = dir + QStringLiteral("/icon_%1x%1").arg(points);
+        if (!write(base + ".png", png(drawIcon(points))) || !write(base + "@2x.png", png(drawIcon(2 * points))))
+            return false;
+    }
+    return true;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR [ICONSET_DIR]\n", argv[0]);
         return 2;
+    }
+    if (argc == 3 && !writeIconSet(QString::fromLocal8Bit(argv[2]))) {
+        std::fprintf(stderr, "cannot write the icon set into %s\n", argv[2]);
+        return 1;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     // The PNG is what the window shows where "icns" cannot be read: 64 points,

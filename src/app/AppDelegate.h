@@ -13,8 +13,8 @@
 
 #include "app/LauncherWindow.h"
 #include "common/Constants.h"
+#include "controller/FrontEnd.h"
 #include "controller/LauncherActivity.h"
-#include "controller/SteamPhase.h"
 #include "controller/SteamSessionMonitor.h"
 #include "logging/Logger.h"
 #include "process/ProcessLauncher.h"
@@ -34,15 +34,20 @@ class DropView;
 class Spinner;
 
 // The application controller: owns the window, the services and all of the
-// launcher's state. Created once by main(); every field is read and written
-// on the main thread. The screen operations may be called from any thread:
-// they only post their work to the main queue through ui().
-class AppDelegate : public QObject {
+// launcher's state, and is the controller's front end. Created once by main();
+// every field is read and written on the main thread. The screen operations
+// may be called from any thread: they only post their work to the main queue
+// through ui().
+//
+// Its operations live by concern: start-up, the agreement and quit in
+// AppDelegate.cpp; the window in AppDelegate_window.cpp and its screens in
+// AppDelegate_screens.cpp; the Steam session in AppDelegate_steam.cpp; the
+// installer step and repair in AppDelegate_installer.cpp; the menu bar in
+// AppDelegate_menu.cpp.
+class AppDelegate : public QObject, public FrontEnd {
     Q_OBJECT
 
 public:
-    using SteamPhase = ::SteamPhase;
-
     AppDelegate();
     ~AppDelegate() override;
 
@@ -84,19 +89,18 @@ public:
     void applicationWillTerminate();
     void setupWindow();
 
+    // The screens (FrontEnd gives each one's thread).
     void showEula();
-    void showLoading(const std::string& message);
-    void showStep1();
-    void showSteamReady();
-    void showSteamLaunching();
-    void showSteamRunning();
-    void showSteamLaunchFailed();
-    // Logs `message` at ERROR on the calling thread, then posts the screen.
-    void showError(const std::string& message);
-    // The runtime download's own arrangement and its progress reports; unlike
-    // the screens above they run directly and only on the main thread.
-    void showDownload();
-    void showDownloadProgress(double fraction, const std::string& status);
+    void showLoading(const std::string& message) override;
+    void showStep1() override;
+    void showSteamReady() override;
+    void showSteamLaunching() override;
+    void showSteamRunning() override;
+    void showSteamLaunchFailed() override;
+    void showError(const std::string& message) override;
+    void setStatusText(const std::string& text) override;
+    void showDownload() override;
+    void showDownloadProgress(double fraction, const std::string& status) override;
 
     // The setup pipeline; returns at once. At most one run is under way.
     void validateAndPrepare();
@@ -104,19 +108,16 @@ public:
     // pipeline again.
     void startWineDownload();
 
-    [[nodiscard]] bool eulaAccepted() const;
+    [[nodiscard]] bool eulaAccepted() const override;
     void markEulaAccepted();
     void onEulaAccept();
     void onEulaLink();
     void onPrivacyLink();
 
     // The Steam session (see SteamSessionMonitor, which holds its fields and
-    // decides; these only forward to it).
+    // decides; these only pass its events on).
     void onMainButton();
     void onSteamClosed();
-    void startSteam();
-    void autoRestartSteam();
-    [[nodiscard]] static bool isWineRunning();
     // The session's fields; the setup pipeline hands its Steam probe to it
     // through setupFinished().
     [[nodiscard]] SteamSessionMonitor& steamSession() { return *steamSession_; }
@@ -140,17 +141,6 @@ public:
     [[nodiscard]] QMenuBar* menuBar() const { return menuBar_.get(); }
 
 private:
-    void createSetupPipeline();
-    // The log and screen hooks shared by the setup, the hand-off and the repair.
-    template <class Hooks>
-    void wireCommonHooks(Hooks& hooks) {
-        hooks.log = [&logger = log](const std::string& level, const std::string& message) {
-            logger.log(message, level);
-        };
-        hooks.showLoading = [this](const std::string& status) { showLoading(status); };
-        hooks.showStep1 = [this] { showStep1(); };
-        hooks.showError = [this](const std::string& message) { showError(message); };
-    }
     void hideAllControls();
     [[nodiscard]] QWidget* privacyLink() const;
     void openURL(const std::string& url);

@@ -2,13 +2,18 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <cmath>
 
 #include "app/AppDelegate.h"
 #include "app/DropView.h"
 #include "app/LauncherWindow.h"
 #include "app/Spinner.h"
 
+// The screens: each is one arrangement of the window's fixed controls.
+
 namespace {
+
+constexpr char kDownloadStatus[] = "First-time setup in progress.\nThis may take a few minutes.";
 
 // Each screen is one arrangement of the fixed controls. The scheduled block
 // holds the controller weakly: a screen requested after it is gone is dropped.
@@ -112,4 +117,22 @@ void AppDelegate::showError(const std::string& message) {
         d.statusLabel->setText(QString::fromStdString(message));
         d.repairButton->show();
     });
+}
+
+void AppDelegate::setStatusText(const std::string& text) {
+    schedule(this, [text](AppDelegate& d) { d.statusLabel->setText(QString::fromStdString(text)); });
+}
+
+// Both run on the main thread, in the order the pipeline asks for them.
+void AppDelegate::showDownload() {
+    hideAllControls();
+    statusLabel->setText(kDownloadStatus);
+    progressBar->show();
+    progressBar->setValue(0);
+}
+
+void AppDelegate::showDownloadProgress(double fraction, const std::string& status) {
+    const double clamped = std::isnan(fraction) ? 0.0 : std::fmin(std::fmax(fraction, 0.0), 1.0);
+    progressBar->setValue(static_cast<int>(std::lround(clamped * progressBar->maximum())));
+    statusLabel->setText(QString::fromStdString(status));
 }

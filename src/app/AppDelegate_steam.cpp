@@ -2,9 +2,9 @@
 
 #include "app/AppDelegate.h"
 
-// The Steam session: the main button, the status poll, the exit notice and
-// the way out. SteamSessionMonitor decides and runs the probes and kills off
-// the main thread; the controller only forwards its events.
+// The Steam session: the main button, the status poll and the exit notice.
+// SteamSessionMonitor decides and runs the probes and kills off the main
+// thread; the controller only passes its events on.
 
 void AppDelegate::installSteamExitNotice() {
     processLauncher.setOnExit([self = QPointer<AppDelegate>(this)](int32_t) {
@@ -20,24 +20,11 @@ void AppDelegate::onMainButton() {
     steamSession_->onMainButton();
 }
 
-void AppDelegate::startSteam() {
-    steamSession_->startSteam();
-}
-
-void AppDelegate::autoRestartSteam() {
-    steamSession_->autoRestartSteam();
-}
-
 void AppDelegate::onSteamClosed() {
     steamSession_->onSteamClosed();
 }
 
-bool AppDelegate::isWineRunning() {
-    return SteamSessionMonitor::isWineRunning();
-}
-
-// Waits for the clean-up, so that no Wine server of the prefix and no web
-// helper outlives the launcher.
-void AppDelegate::applicationWillTerminate() {
-    steamSession_->applicationWillTerminate();
+void AppDelegate::replaceSteamSession(SteamSessionMonitor::Options options) {
+    options.activity = &activity_;
+    steamSession_ = std::make_unique<SteamSessionMonitor>(processLauncher, *this, std::move(options));
 }

@@ -35,7 +35,7 @@ bool AppServices::enoughDiskSpace() {
     return app_.checkDiskSpace(Constants::supportDir(), kMinimumFreeGB);
 }
 
-bool AppServices::createPrefix(const SetupPipeline::StatusCallback& status) {
+bool AppServices::createPrefix(const StatusCallback& status) {
     return app_.prefixManager.createPrefix(status);
 }
 
@@ -43,7 +43,7 @@ bool AppServices::mesaDLLsDeployed() {
     return app_.prefixManager.mesaDLLsDeployed();
 }
 
-bool AppServices::deployMesaDLLs(const SetupPipeline::StatusCallback& status) {
+bool AppServices::deployMesaDLLs(const StatusCallback& status) {
     return app_.prefixManager.deployMesaDLLs(status);
 }
 
@@ -82,29 +82,4 @@ void AppServices::deleteBackup(const std::string& backupPath) {
 
 std::vector<std::string> AppServices::backups() {
     return app_.prefixManager.backups();
-}
-
-bool AppServices::eulaAccepted() {
-    return app_.eulaAccepted();
-}
-void AppServices::showSteamReady() {
-    app_.showSteamReady();
-}
-void AppServices::showSteamLaunching() {
-    app_.showSteamLaunching();
-}
-void AppServices::showSteamRunning() {
-    app_.showSteamRunning();
-}
-void AppServices::showSteamLaunchFailed() {
-    app_.showSteamLaunchFailed();
-}
-void AppServices::showStep1() {
-    app_.showStep1();
-}
-void AppServices::showLoading(const std::string& status) {
-    app_.showLoading(status);
-}
-void AppServices::showError(const std::string& message) {
-    app_.showError(message);
 }

@@ -8,10 +8,9 @@
 class AppDelegate;
 
 // The controller's services, over AppDelegate's: the prefix manager, the
-// runtime downloader, the validator's checks, the process probes, the
-// agreement state and the screens. The blocking calls run on the calling work
+// runtime downloader, the validator's checks and the process probes. The blocking calls run on the calling work
 // item's thread, except installWine, which the pipeline calls on the main
-// thread; the session's calls come on the main thread. The controller owns
+// thread. The controller owns
 // this object and outlives its work items.
 class AppServices : public ControllerServices {
 public:
@@ -25,9 +24,9 @@ public:
     bool prefixExists() override;
     bool enoughDiskSpace() override;
     // Shared by the pipeline and the repair.
-    bool createPrefix(const SetupPipeline::StatusCallback& status) override;
+    bool createPrefix(const StatusCallback& status) override;
     bool mesaDLLsDeployed() override;
-    bool deployMesaDLLs(const SetupPipeline::StatusCallback& status) override;
+    bool deployMesaDLLs(const StatusCallback& status) override;
     bool steamInstalled() override;
     bool isWineRunning() override;
     bool isSteamReady() override;
@@ -39,15 +38,6 @@ public:
     bool restoreBackup(const std::string& backupPath) override;
     void deleteBackup(const std::string& backupPath) override;
     std::vector<std::string> backups() override;
-
-    bool eulaAccepted() override;
-    void showSteamReady() override;
-    void showSteamLaunching() override;
-    void showSteamRunning() override;
-    void showSteamLaunchFailed() override;
-    void showStep1() override;
-    void showLoading(const std::string& status) override;
-    void showError(const std::string& message) override;
 
     // Free space the pipeline asks for before it writes into the prefix.
     static constexpr int64_t kMinimumFreeGB = 2;

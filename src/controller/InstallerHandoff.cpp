@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/Constants.h"
-#include "platform/Background.h"
+#include "logging/Logger.h"
 #include "platform/Subprocess.h"
 #include "platform/ThreadContract.h"
 
@@ -16,26 +16,22 @@ constexpr char droppedPrefix[] = "User dropped installer: ";
 constexpr char steamDetected[] = "Steam detected";
 }  // namespace
 
-bool handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
-                            LauncherActivity& activity, const std::function<void(std::function<void()>)>& background) {
+bool handleDroppedInstaller(const std::string& path, const Settings& settings, FrontEnd& frontEnd,
+                            LauncherActivity& activity, const platform::Executor& background) {
     FERROWICK_MAIN_THREAD();
-    hooks.log("INFO", droppedPrefix + path);
+    Logger::shared().info(droppedPrefix + path);
     // An installer run beside setup or repair would write into a prefix that
     // is being built or moved.
     if (!activity.tryEnter(LauncherActivity::Kind::installingSteam)) {
-        hooks.log("INFO", LauncherActivity::ignoredLine(activity.current()));
+        Logger::shared().info(LauncherActivity::ignoredLine(activity.current()));
         return false;
     }
-    hooks.showLoading(kInstalling);
-    auto work = [path, settings, hooks, leave = activity.deferredLeave(LauncherActivity::Kind::installingSteam)] {
-        runAndWatch(path, settings, hooks);
-        leave();
-    };
-    if (background) {
-        background(work);
-    } else {
-        platform::runInBackground(work);
-    }
+    frontEnd.showLoading(kInstalling);
+    platform::orBackground(background)(
+        [path, settings, &frontEnd, leave = activity.deferredLeave(LauncherActivity::Kind::installingSteam)] {
+            runAndWatch(path, settings, frontEnd);
+            leave();
+        });
     return true;
 }
 
@@ -51,7 +47,7 @@ std::string prepareInstaller(const std::string& dropped, const std::string& supp
     return fs::is_regular_file(copy, ec) ? copy : dropped;
 }
 
-Result runAndWatch(const std::string& dropped, const Settings& settings, const Hooks& hooks) {
+Result runAndWatch(const std::string& dropped, const Settings& settings, FrontEnd& frontEnd) {
     platform::SubprocessSpec child;
     child.executable = settings.wineBin;
     child.arguments = {prepareInstaller(dropped, settings.supportDir)};
@@ -59,28 +55,28 @@ Result runAndWatch(const std::string& dropped, const Settings& settings, const H
     child.output = platform::OutputMode::Inherit;
     auto started = platform::Subprocess::start(child);
     if (!started.process) {
-        hooks.showError(kCouldNotRun);
+        frontEnd.showError(kCouldNotRun);
         return Result::couldNotStart;
     }
 
     const double pause = std::chrono::duration<double>(settings.pollInterval).count();
     while (started.process->isRunning()) {
-        if (hooks.steamInstalled()) {
+        if (settings.steamInstalled()) {
             // The installer is left running; nobody watches it any more.
-            hooks.log("INFO", steamDetected);
-            hooks.showSteamReady();
+            Logger::shared().info(steamDetected);
+            frontEnd.showSteamReady();
             return Result::steamDetected;
         }
         // Returns early when the installer ends, so its end is noticed at once.
         (void)started.process->waitFor(pause);
     }
 
-    if (hooks.steamInstalled()) {
-        hooks.showSteamReady();
+    if (settings.steamInstalled()) {
+        frontEnd.showSteamReady();
         return Result::steamDetected;
     }
-    hooks.showStep1();
-    hooks.setStatusText(kNotDetected);
+    frontEnd.showStep1();
+    frontEnd.setStatusText(kNotDetected);
     return Result::notDetected;
 }
 

@@ -4,7 +4,9 @@
 #include <functional>
 #include <string>
 
+#include "controller/FrontEnd.h"
 #include "controller/LauncherActivity.h"
+#include "platform/Background.h"
 
 // Runs the Steam installer the user dropped onto the window inside the
 // prefix, and watches the prefix until Steam turns up in it. The installer
@@ -17,17 +19,6 @@ struct Settings {
     std::string wineBin;
     std::string prefixPath;
     std::chrono::milliseconds pollInterval{3000};
-};
-
-struct Hooks {
-    std::function<void(const std::string& level, const std::string& message)> log;
-    // Screens; any thread. showError also logs its text at ERROR.
-    std::function<void(const std::string&)> showLoading;
-    std::function<void()> showSteamReady;
-    std::function<void()> showStep1;
-    std::function<void(const std::string&)> showError;
-    // Replaces the status text only, leaving the controls as they are; any thread.
-    std::function<void(const std::string&)> setStatusText;
     // Whether steam.exe is in the prefix; called on the watch's thread.
     std::function<bool()> steamInstalled;
 };
@@ -40,9 +31,8 @@ enum class Result { steamDetected, notDetected, couldNotStart };
 // screen and hands the run and watch to a background work item (`background`,
 // empty: platform::runInBackground), which leaves the activity after its last
 // screen. Main thread.
-bool handleDroppedInstaller(const std::string& path, const Settings& settings, const Hooks& hooks,
-                            LauncherActivity& activity,
-                            const std::function<void(std::function<void()>)>& background = {});
+bool handleDroppedInstaller(const std::string& path, const Settings& settings, FrontEnd& frontEnd,
+                            LauncherActivity& activity, const platform::Executor& background = {});
 
 // Copies the installer to supportDir + "/SteamSetup.exe", replacing an earlier
 // copy, and returns the path to run: the copy, or the dropped file when the
@@ -51,7 +41,7 @@ std::string prepareInstaller(const std::string& dropped, const std::string& supp
 
 // Starts the installer under Wine and watches for Steam; blocks until Steam
 // is detected or the installer has ended. Background threads only.
-Result runAndWatch(const std::string& dropped, const Settings& settings, const Hooks& hooks);
+Result runAndWatch(const std::string& dropped, const Settings& settings, FrontEnd& frontEnd);
 
 inline constexpr char kInstalling[] = "Installing Steam...\nComplete the setup in the Steam window.";
 inline constexpr char kCouldNotRun[] = "Could not run the installer.\nPlease try again.";

@@ -1,9 +1,8 @@
 #include "controller/LauncherActivity.h"
 
-#include "platform/MainQueue.h"
 #include "platform/ThreadContract.h"
 
-LauncherActivity::LauncherActivity() : self_(std::make_shared<LauncherActivity*>(this)) {}
+LauncherActivity::LauncherActivity() : self_(this) {}
 
 bool LauncherActivity::tryEnter(Kind kind) {
     FERROWICK_MAIN_THREAD();
@@ -19,11 +18,7 @@ void LauncherActivity::leave(Kind kind) {
 }
 
 std::function<void()> LauncherActivity::deferredLeave(Kind kind) const {
-    return [weak = std::weak_ptr<LauncherActivity*>(self_), kind] {
-        platform::MainQueue::post([weak, kind] {
-            if (auto self = weak.lock()) (*self)->leave(kind);
-        });
-    };
+    return [self = self_.handle(), kind] { self.post([kind](LauncherActivity& activity) { activity.leave(kind); }); };
 }
 
 std::string LauncherActivity::ignoredLine(Kind running) {

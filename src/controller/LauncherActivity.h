@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/WeakSelf.h"
+
 // What the launcher is doing now. Setup (with the runtime download), the
 // Steam installer's run and watch, and repair each write into the prefix, so
 // at most one of them runs at a time, and none runs beside the Steam session's
@@ -50,5 +52,5 @@ public:
 private:
     Kind current_ = Kind::session;
     uint64_t generation_ = 0;
-    std::shared_ptr<LauncherActivity*> self_;  // posted leaves hold it weakly
+    platform::WeakSelf<LauncherActivity> self_;  // posted leaves hold it weakly
 };

@@ -6,15 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "common/StatusCallback.h"
+#include "controller/FrontEnd.h"
 #include "controller/LauncherActivity.h"
+#include "platform/Background.h"
 
 // Rebuilds a broken prefix: ends everything Wine runs in it, moves it aside,
 // creates and equips a fresh one, and then either drops the old one or puts
 // it back. The old prefix is deleted only once the new one is complete, and
 // never when it could not be put back.
 namespace PrefixRepair {
-
-using StatusCallback = std::function<void(const std::string&)>;
 
 // The blocking steps, all called on the repair's own thread.
 class Services {
@@ -32,34 +33,26 @@ public:
     virtual std::vector<std::string> backups() = 0;
 };
 
-struct Hooks {
-    std::function<void(const std::string& level, const std::string& message)> log;
-    // Screens; any thread. showError also logs its text at ERROR.
-    std::function<void(const std::string&)> showLoading;
-    std::function<void()> showStep1;
-    std::function<void(const std::string&)> showError;
-};
-
 // How the repair ended.
 enum class Result { rebuilt, restored, restoreFailed, noBackup };
 
 // Runs the whole repair and blocks until it ends; call it on a background
 // work item. `settle` is the pause between the kill and the move aside.
-Result run(Services& services, const Hooks& hooks, std::chrono::milliseconds settle = std::chrono::seconds(2));
+Result run(Services& services, FrontEnd& frontEnd, std::chrono::milliseconds settle = std::chrono::seconds(2));
 
 // Main thread: enters the repairing activity and hands run() to a background
 // work item (`background`, empty: platform::runInBackground), which leaves the
 // activity after the repair's last screen. While another activity runs, logs
-// why the request is ignored and returns false. `services` must outlive the
-// work item.
-bool start(Services& services, const Hooks& hooks, LauncherActivity& activity,
-           const std::function<void(std::function<void()>)>& background = {});
+// why the request is ignored and returns false. `services` and `frontEnd`
+// must outlive the work item.
+bool start(Services& services, FrontEnd& frontEnd, LauncherActivity& activity,
+           const platform::Executor& background = {});
 
 // At start, before setup: a repair cut short (the launcher killed or quit
 // between the move aside and the end) leaves its backup beside the prefix.
 // Without a working prefix the newest backup is put back; any other backup is
 // left alone and named in a WARN line. Blocks on file moves; background only.
-void recoverInterrupted(Services& services, const Hooks& hooks);
+void recoverInterrupted(Services& services);
 
 inline constexpr char kRepairing[] = "Repairing installation...";
 inline constexpr char kRestored[] = "Repair was not successful.\nYour previous installation has been restored.";

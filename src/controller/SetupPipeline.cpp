@@ -4,8 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/Background.h"
-#include "platform/MainQueue.h"
+#include "logging/Logger.h"
 #include "platform/ThreadContract.h"
 
 namespace {
@@ -48,13 +47,14 @@ std::string withFlag(const char* label, const std::string& detail, bool valid) {
 
 }  // namespace
 
-SetupPipeline::SetupPipeline(Services& services, LauncherActivity& activity, Hooks hooks,
-                             std::function<void(std::function<void()>)> background)
+SetupPipeline::SetupPipeline(Services& services, FrontEnd& frontEnd, LauncherActivity& activity, Handoffs handoffs,
+                             platform::Executor background)
     : services_(services),
-      hooks_(std::move(hooks)),
-      background_(background ? std::move(background) : platform::runInBackground),
+      frontEnd_(frontEnd),
+      handoffs_(std::move(handoffs)),
+      background_(platform::orBackground(std::move(background))),
       activity_(activity),
-      self_(std::make_shared<SetupPipeline*>(this)) {}
+      self_(this) {}
 
 SetupPipeline::~SetupPipeline() = default;
 
@@ -88,7 +88,7 @@ std::string SetupPipeline::validationPerfText(double seconds) {
 }
 
 void SetupPipeline::info(const std::string& message) const {
-    hooks_.log("INFO", message);
+    Logger::shared().info(message);
 }
 
 bool SetupPipeline::enter() {
@@ -109,16 +109,13 @@ void SetupPipeline::validateAndPrepare() {
 }
 
 void SetupPipeline::startBody() {
-    hooks_.showLoading(text::checkingSystem);
+    frontEnd_.showLoading(text::checkingSystem);
     // Read on the main thread, where the field lives; the body gets a copy.
     const bool downloadedBefore = downloaded_, firstRun = !started_;
     started_ = true;
-    std::weak_ptr<SetupPipeline*> weak = self_;
-    background_([this, weak, downloadedBefore, firstRun] {
+    background_([this, self = self_.handle(), downloadedBefore, firstRun] {
         const Outcome outcome = runBody(downloadedBefore, firstRun);
-        platform::MainQueue::post([weak, outcome] {
-            if (auto self = weak.lock()) (*self)->finish(outcome);
-        });
+        self.post([outcome](SetupPipeline& pipeline) { pipeline.finish(outcome); });
     });
 }
 
@@ -129,17 +126,17 @@ SetupPipeline::Outcome SetupPipeline::ending(End end) {
 }
 
 SetupPipeline::Outcome SetupPipeline::fail(const std::string& message) {
-    hooks_.showError(message);
+    frontEnd_.showError(message);
     return {};
 }
 
 SetupPipeline::Outcome SetupPipeline::runtimeStillUnusable(const std::string& versionFound) {
-    hooks_.log("ERROR", text::unusableAfterDownload + versionFound);
+    Logger::shared().error(text::unusableAfterDownload + versionFound);
     return fail(text::setupFailed);
 }
 
 SetupPipeline::Outcome SetupPipeline::runBody(bool downloadedBefore, bool firstRun) {
-    if (firstRun && hooks_.recoverInterruptedRepair) hooks_.recoverInterruptedRepair();
+    if (firstRun && handoffs_.recoverInterruptedRepair) handoffs_.recoverInterruptedRepair();
     const auto start = std::chrono::steady_clock::now();
     info(text::validationStarted);
 
@@ -152,7 +149,7 @@ SetupPipeline::Outcome SetupPipeline::runBody(bool downloadedBefore, bool firstR
     if (!cpu.valid) return fail(text::unsupportedMac);
 
     if (const auto fault = services_.validateBundledDLLs()) {
-        hooks_.log("ERROR", text::bundle + *fault);
+        Logger::shared().error(text::bundle + *fault);
         return fail(text::incomplete);
     }
 
@@ -170,27 +167,28 @@ SetupPipeline::Outcome SetupPipeline::runBody(bool downloadedBefore, bool firstR
         return ending(End::download);
     }
 
+    const StatusCallback status = [this](const std::string& line) { frontEnd_.showLoading(line); };
     // Free space is only checked when something is about to be written into the prefix.
     if (!services_.prefixExists()) {
         if (!services_.enoughDiskSpace()) return fail(text::noDiskSpace);
-        hooks_.showLoading(text::preparing);
-        if (!services_.createPrefix(hooks_.showLoading)) return fail(text::setupFailed);
+        frontEnd_.showLoading(text::preparing);
+        if (!services_.createPrefix(status)) return fail(text::setupFailed);
     }
 
     const bool deployed = services_.mesaDLLsDeployed();
     info(std::string(text::mesa) + flag(deployed));
     if (!deployed) {
         if (!services_.enoughDiskSpace()) return fail(text::noDiskSpace);
-        hooks_.showLoading(text::installingComponents);
-        if (!services_.deployMesaDLLs(hooks_.showLoading)) return fail(text::deployFailed);
+        frontEnd_.showLoading(text::installingComponents);
+        if (!services_.deployMesaDLLs(status)) return fail(text::deployFailed);
     }
 
-    hooks_.log("PERF",
-               validationPerfText(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
+    Logger::shared().perf(
+        validationPerfText(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
 
     if (!services_.steamInstalled()) {
         info(text::stepOne);
-        hooks_.showStep1();
+        frontEnd_.showStep1();
         return ending(End::step1);
     }
 
@@ -210,7 +208,7 @@ void SetupPipeline::finish(const Outcome& outcome) {
     case End::steamInstalled:
         // The session takes over from here with the pipeline's own probe.
         leave();
-        hooks_.setupFinished(outcome.wineRunning, outcome.steamReady);
+        handoffs_.setupFinished(outcome.wineRunning, outcome.steamReady);
         return;
     case End::failed:
     case End::step1:
@@ -223,19 +221,16 @@ void SetupPipeline::startWineDownload() {
     FERROWICK_MAIN_THREAD();
     // Called on its own, the download is a run of its own.
     if (!isRunning() && !enter()) return;
-    hooks_.showDownload();
-    std::weak_ptr<SetupPipeline*> weak = self_;
+    frontEnd_.showDownload();
     // Both handlers may come on the downloader's thread: they only hop to the main queue.
     services_.installWine(
-        [weak](double fraction) {
-            platform::MainQueue::post([weak, fraction] {
-                if (auto self = weak.lock()) (*self)->hooks_.showDownloadProgress(fraction, progressText(fraction));
+        [self = self_.handle()](double fraction) {
+            self.post([fraction](SetupPipeline& pipeline) {
+                pipeline.frontEnd_.showDownloadProgress(fraction, progressText(fraction));
             });
         },
-        [weak](const DownloadResult& result) {
-            platform::MainQueue::post([weak, result] {
-                if (auto self = weak.lock()) (*self)->downloadFinished(result);
-            });
+        [self = self_.handle()](const DownloadResult& result) {
+            self.post([result](SetupPipeline& pipeline) { pipeline.downloadFinished(result); });
         });
 }
 
@@ -243,7 +238,7 @@ void SetupPipeline::downloadFinished(const DownloadResult& result) {
     FERROWICK_MAIN_THREAD();
     leave();
     if (result) {
-        hooks_.showError(downloadErrorText(*result));
+        frontEnd_.showError(downloadErrorText(*result));
         return;
     }
     downloaded_ = true;

@@ -5,7 +5,11 @@
 #include <optional>
 #include <string>
 
+#include "common/StatusCallback.h"
+#include "controller/FrontEnd.h"
 #include "controller/LauncherActivity.h"
+#include "platform/Background.h"
+#include "platform/WeakSelf.h"
 #include "wine/DownloadError.h"
 
 // The setup pipeline: checks the machine and the application's own files,
@@ -13,11 +17,12 @@
 // download when it is not), creates the prefix, deploys the graphics
 // components, and ends on one of the controller's screens.
 //
-// Threading: validateAndPrepare, startWineDownload and the main-thread hooks
-// run on the main thread, where the pipeline's own fields live. The body runs
-// as one background work item; it reaches the window only through the screen
-// hooks (which post to the main queue themselves) and hands its outcome back
-// through platform::MainQueue. The pipeline must outlive every body it starts.
+// Threading: validateAndPrepare, startWineDownload and the hand-offs run on
+// the main thread, where the pipeline's own fields live. The body runs as one
+// background work item; it reaches the window only through the front end's
+// screens (which post to the main queue themselves) and hands its outcome
+// back through platform::MainQueue. The pipeline must outlive every body it
+// starts. It logs to the launcher log.
 //
 // A run is the launcher's settingUp activity: it lasts from
 // validateAndPrepare to its final screen, a runtime download and the body that
@@ -26,8 +31,6 @@
 // per process: when it is still unusable after a successful download, setup fails instead of downloading again.
 class SetupPipeline {
 public:
-    using StatusCallback = std::function<void(const std::string&)>;
-
     struct Check {
         bool valid = false;
         std::string detail;  // the version or architecture found
@@ -58,17 +61,8 @@ public:
                                  std::function<void(const DownloadResult&)> completion) = 0;
     };
 
-    struct Hooks {
-        // One line of the launcher log at a level ("INFO", "ERROR", "PERF"); any thread.
-        std::function<void(const std::string& level, const std::string& message)> log;
-        // Screens; any thread. showError also logs its text at ERROR.
-        std::function<void(const std::string&)> showLoading;
-        std::function<void()> showStep1;
-        std::function<void(const std::string&)> showError;
-        // Main thread: the download arrangement with the bar at 0, and each
-        // progress report (the bar's fraction and the status text).
-        std::function<void()> showDownload;
-        std::function<void(double fraction, const std::string& status)> showDownloadProgress;
+    // Where setup hands over to the rest of the controller.
+    struct Handoffs {
         // Main thread: Steam is installed; the probes were taken on the
         // body's thread (readiness only when Wine was running).
         std::function<void(bool wineRunning, std::optional<bool> steamReady)> setupFinished;
@@ -77,10 +71,8 @@ public:
         std::function<void()> recoverInterruptedRepair;
     };
 
-    // `background` runs one work item off the main thread; empty means
-    // platform::runInBackground.
-    SetupPipeline(Services& services, LauncherActivity& activity, Hooks hooks,
-                  std::function<void(std::function<void()>)> background = {});
+    SetupPipeline(Services& services, FrontEnd& frontEnd, LauncherActivity& activity, Handoffs handoffs,
+                  platform::Executor background = {});
     ~SetupPipeline();
     SetupPipeline(const SetupPipeline&) = delete;
     SetupPipeline& operator=(const SetupPipeline&) = delete;
@@ -121,11 +113,12 @@ private:
     void leave();
 
     Services& services_;
-    Hooks hooks_;
-    std::function<void(std::function<void()>)> background_;
+    FrontEnd& frontEnd_;
+    Handoffs handoffs_;
+    platform::Executor background_;
     LauncherActivity& activity_;
     bool downloaded_ = false;
     bool started_ = false;  // a body has run in this process
     // Posted tasks hold this weakly, so none runs after the pipeline is gone.
-    std::shared_ptr<SetupPipeline*> self_;
+    platform::WeakSelf<SetupPipeline> self_;
 };

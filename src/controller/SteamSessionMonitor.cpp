@@ -1,27 +1,30 @@
 #include "controller/SteamSessionMonitor.h"
 
+#include <filesystem>
 #include <thread>
 
 #include "common/Constants.h"
 #include "logging/Logger.h"
 #include "platform/Background.h"
-#include "platform/MainQueue.h"
 #include "platform/ThreadContract.h"
 #include "process/ProcessLauncher.h"
 
 using namespace SteamSessionRules;
 
-SteamSessionMonitor::SteamSessionMonitor(ProcessLauncher& launcher, Host& host)
-    : SteamSessionMonitor(launcher, host, Options{}) {}
+SteamSessionMonitor::SteamSessionMonitor(ProcessLauncher& launcher, FrontEnd& frontEnd)
+    : SteamSessionMonitor(launcher, frontEnd, Options{}) {}
 
-SteamSessionMonitor::SteamSessionMonitor(ProcessLauncher& launcher, Host& host, Options options)
-    : launcher_(launcher),
-      host_(host),
-      options_(std::move(options)),
-      self_(std::make_shared<SteamSessionMonitor*>(this)) {
+SteamSessionMonitor::SteamSessionMonitor(ProcessLauncher& launcher, FrontEnd& frontEnd, Options options)
+    : launcher_(launcher), frontEnd_(frontEnd), options_(std::move(options)), self_(this) {
     if (!options_.isSteamReady) options_.isSteamReady = ProcessLauncher::isSteamReady;
     if (!options_.isWineRunning) options_.isWineRunning = isWineRunning;
     if (!options_.now) options_.now = Clock::now;
+    if (!options_.steamInstalled) {
+        options_.steamInstalled = [] {
+            std::error_code ec;
+            return std::filesystem::exists(Constants::prefixPath() + Constants::steamExeUnix, ec);
+        };
+    }
 }
 
 SteamSessionMonitor::~SteamSessionMonitor() = default;
@@ -33,12 +36,9 @@ bool SteamSessionMonitor::isWineRunning() {
 // `work` must not touch the monitor: it may outlive it. `then` runs only while
 // the monitor exists.
 void SteamSessionMonitor::inBackground(std::function<void()> work, std::function<void()> then) {
-    std::weak_ptr<SteamSessionMonitor*> weak = self_;
-    platform::runInBackground([weak, work = std::move(work), then = std::move(then)]() mutable {
+    platform::runInBackground([self = self_.handle(), work = std::move(work), then = std::move(then)]() mutable {
         work();
-        platform::MainQueue::post([weak, then = std::move(then)] {
-            if (weak.lock()) then();
-        });
+        self.post([then = std::move(then)](SteamSessionMonitor&) { then(); });
     });
 }
 
@@ -57,7 +57,7 @@ void SteamSessionMonitor::updateSteamStatus() {
     // A restart called off by a close may still be in its kill: a poll now
     // could begin a second restart that the first one's end would double.
     if (tickInFlight_ || buttonInFlight_ || restartInFlight_ || stepAside()) return;
-    if (!tickAllowed(fields_, host_.eulaAccepted(), host_.steamInstalled())) return;
+    if (!tickAllowed(fields_, frontEnd_.eulaAccepted(), options_.steamInstalled())) return;
     tickInFlight_ = true;
     const uint64_t epoch = epoch_, generation = activityGeneration();
     auto wine = std::make_shared<bool>(false);
@@ -139,7 +139,7 @@ void SteamSessionMonitor::autoRestartSteam() {
 
 void SteamSessionMonitor::onSteamClosed() {
     FERROWICK_MAIN_THREAD();
-    apply(steamExited(fields_, host_.steamInstalled()));
+    apply(steamExited(fields_, options_.steamInstalled()));
 }
 
 void SteamSessionMonitor::setupFinished(bool wineRunning, std::optional<bool> steamReady) {
@@ -186,25 +186,25 @@ void SteamSessionMonitor::perform(const Action& action) {
         Logger::shared().info(action.text);
         break;
     case Effect::showSteamReady:
-        host_.showSteamReady();
+        frontEnd_.showSteamReady();
         break;
     case Effect::showSteamLaunching:
-        host_.showSteamLaunching();
+        frontEnd_.showSteamLaunching();
         break;
     case Effect::showSteamRunning:
-        host_.showSteamRunning();
+        frontEnd_.showSteamRunning();
         break;
     case Effect::showSteamLaunchFailed:
-        host_.showSteamLaunchFailed();
+        frontEnd_.showSteamLaunchFailed();
         break;
     case Effect::showStep1:
-        host_.showStep1();
+        frontEnd_.showStep1();
         break;
     case Effect::showLoading:
-        host_.showLoading(action.text);
+        frontEnd_.showLoading(action.text);
         break;
     case Effect::showError:
-        host_.showError(action.text);
+        frontEnd_.showError(action.text);
         break;
     case Effect::autoRestartSteam:
         autoRestartSteam();

@@ -6,15 +6,17 @@
 #include <optional>
 #include <string>
 
+#include "controller/FrontEnd.h"
 #include "controller/LauncherActivity.h"
 #include "controller/SteamSessionRules.h"
+#include "platform/WeakSelf.h"
 
 class ProcessLauncher;
 
 // Runs the Steam session: the status poll, the main button, the start, the
 // automatic restart of a hung launch and the reaction to Steam's exit. The
 // decisions come from SteamSessionRules; this class only sequences probes,
-// background waits and the host's screens.
+// background waits and the front end's screens.
 //
 // Threading: every public operation is called on the main thread, and every
 // field lives there. Probes and kills run on background work items that touch
@@ -30,21 +32,6 @@ class ProcessLauncher;
 // still happen but show no screen, so none is painted over that activity's.
 class SteamSessionMonitor {
 public:
-    // The controller's side: state checks and screens, all on the main thread.
-    class Host {
-    public:
-        virtual ~Host() = default;
-        virtual bool eulaAccepted() = 0;
-        virtual bool steamInstalled() = 0;
-        virtual void showSteamReady() = 0;
-        virtual void showSteamLaunching() = 0;
-        virtual void showSteamRunning() = 0;
-        virtual void showSteamLaunchFailed() = 0;
-        virtual void showStep1() = 0;
-        virtual void showLoading(const std::string& status) = 0;
-        virtual void showError(const std::string& message) = 0;
-    };
-
     struct Options {
         std::function<SteamSessionRules::Clock::time_point()> now = SteamSessionRules::Clock::now;
         // Blocking probes, run off the main thread.
@@ -52,14 +39,16 @@ public:
         std::function<bool()> isSteamReady;            // empty: ProcessLauncher::isSteamReady
         std::chrono::milliseconds restartPause{3000};  // between the kill and the relaunch
         std::chrono::milliseconds closePause{1000};    // after the kill of a close
+        // Whether steam.exe is in the prefix; main thread. Empty: looks in Constants::prefixPath().
+        std::function<bool()> steamInstalled;
         // What else the launcher is doing; empty: nothing ever is.
         const LauncherActivity* activity = nullptr;
     };
 
     // `launcher` and `host` must outlive every background item the monitor
     // starts (the controller owns all three for the life of the program).
-    SteamSessionMonitor(ProcessLauncher& launcher, Host& host);
-    SteamSessionMonitor(ProcessLauncher& launcher, Host& host, Options options);
+    SteamSessionMonitor(ProcessLauncher& launcher, FrontEnd& frontEnd);
+    SteamSessionMonitor(ProcessLauncher& launcher, FrontEnd& frontEnd, Options options);
     ~SteamSessionMonitor();
     SteamSessionMonitor(const SteamSessionMonitor&) = delete;
     SteamSessionMonitor& operator=(const SteamSessionMonitor&) = delete;
@@ -104,12 +93,12 @@ private:
     void killThenPause(std::chrono::milliseconds pause, std::function<void()> then);
 
     ProcessLauncher& launcher_;
-    Host& host_;
+    FrontEnd& frontEnd_;
     Options options_;
     SteamSessionRules::Fields fields_;
     uint64_t epoch_ = 0;  // raised by every change of the fields
     bool tickInFlight_ = false;
     bool buttonInFlight_ = false;
-    bool restartInFlight_ = false;                // a restart's kill and pause are running
-    std::shared_ptr<SteamSessionMonitor*> self_;  // background items hold it weakly
+    bool restartInFlight_ = false;                  // a restart's kill and pause are running
+    platform::WeakSelf<SteamSessionMonitor> self_;  // background items hold it weakly
 };

@@ -72,7 +72,7 @@ std::string readMarker(const std::string& path) {
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
 }
 
-void report(const PrefixManager::StatusCallback& status, const std::string& line) {
+void report(const StatusCallback& status, const std::string& line) {
     if (status) status(line);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/Constants.h"
+#include "common/StatusCallback.h"
 
 class Logger;
 
@@ -20,10 +21,6 @@ class Logger;
 // background threads. The existence tests are cheap and fine anywhere.
 class PrefixManager {
 public:
-    // A line for the window's status label, called on the operation's own
-    // thread; its owner moves the text to the main thread.
-    using StatusCallback = std::function<void(const std::string&)>;
-
     // Output (stdout and stderr merged, in write order; empty when it is not
     // UTF-8) and exit status, or the launch failure message and -1.
     struct WineResult {

@@ -10,6 +10,7 @@
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
 #include "support/TestHome.h"
+#include "support/ToolStandIn.h"
 #include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;
@@ -53,13 +54,16 @@ TEST_F(DiagnosticsExporterTest, EverySourceInOneFlatArchive) {
     writeFile(users + "alice" + game + "Main Profile/logs/debug.log", "alice main\n");
     writeFile(users + "bob" + game + "Main Profile/logs/debug.log", "bob main\n");  // same name: the first copy stays
     writeFile(users + "bob" + game + "Second/logs/debug.log", "bob second\n");
-    ASSERT_EQ(run(), archive);
+    const std::string macOS = "ProductName:\t\tmacOS\nProductVersion:\t\t14.5\nBuildVersion:\t\t23F79\n";
+    const testsupport::ToolStandIn swVers(root() + "/tools", "sw_vers", macOS);
+    ASSERT_EQ(run({.swVers = swVers.path()}), archive);
+    EXPECT_EQ(swVers.calls(), std::vector<testsupport::ToolStandIn::Call>{{}}) << "run once, without arguments";
     const std::string env =
         "GALLIUM_DRIVER=zink\nMESA_GL_VERSION_OVERRIDE=4.5\nMESA_GLSL_VERSION_OVERRIDE=450\nmesa_glthread=true\n"
         "mesa_no_error=1\nMVK_CONFIG_PREFILL_METAL_COMMAND_BUFFERS=0\nMVK_CONFIG_SYNCHRONOUS_QUEUE_SUBMITS=0\n"
         "MVK_CONFIG_LOG_LEVEL=0\nWINEESYNC=1\nWINEDEBUG=-all\nWINEPREFIX=(not set)\n";
     EXPECT_EQ(contents(archive), (Contents{{"wine_version.txt", "wine-11.4 (Staging)\n"},
-                                           {"macos_version.txt", ""},  // no sw_vers here
+                                           {"macos_version.txt", macOS},
                                            {"env_vars.txt", env},
                                            {"state.json", "{}\n"},
                                            {"steam_console_log.txt", lines.substr(lines.find("line 4001\n"))},
@@ -67,6 +71,9 @@ TEST_F(DiagnosticsExporterTest, EverySourceInOneFlatArchive) {
                                            {"wine_steam_output.log", lines.substr(lines.find("line 3001\n"))},
                                            {"game-debug-Main Profile.log", "alice main\n"},
                                            {"game-debug-Second.log", "bob second\n"}}));
+    writeFile(swVers.path() + ".output", "ProductVersion:\t\t14.5\xC3\n");  // not UTF-8
+    ASSERT_EQ(run({.swVers = swVers.path()}), archive);
+    EXPECT_EQ(contents(archive)["macos_version.txt"], "unknown");
 }
 
 // Links planted where the export collects or writes (a Windows program or another local user can) are
@@ -81,7 +88,7 @@ TEST_F(DiagnosticsExporterTest, FailuresGiveNothingAndPlantedLinksAreNeverFollow
         fs::create_directories(fs::path(link).parent_path()), fs::create_symlink(victim + "/precious.txt", link);
     // {where, planted while zip runs}: the latter between the old archive's removal and its replacement.
     for (const auto& [at, whilePacking] : {std::pair{staging, false}, {archive, false}, {archive, true}}) {
-        writeFile(zip, "#!/bin/sh\nfor last; do :; done\n/usr/bin/stat -c %a \"$last\" > '" + mode + "'\n" +
+        writeFile(zip, "#!/bin/sh\nfor last; do :; done\n/bin/ls -ld \"$last\" > '" + mode + "'\n" +
                            (whilePacking ? "/bin/ln -s '" + victim + "' '" + at + "'\n" : "") +
                            "exec /usr/bin/zip \"$@\"\n");
         fs::permissions(zip, fs::perms::owner_all);
@@ -89,11 +96,12 @@ TEST_F(DiagnosticsExporterTest, FailuresGiveNothingAndPlantedLinksAreNeverFollow
         ASSERT_EQ(run({.zip = zip}), archive) << at;
         EXPECT_FALSE(fs::is_symlink(archive)) << at;
         EXPECT_EQ(contents(archive).size(), 3u) << at << ": wine_version.txt, macos_version.txt, env_vars.txt only";
-        EXPECT_EQ(readFile(mode), "700\n") << at << ": the staging directory is private";
+        EXPECT_EQ(readFile(mode).substr(0, 10), "drwx------") << at << ": the staging directory is private";
         EXPECT_EQ(std::distance(fs::directory_iterator(victim), {}), 1) << at;
         fs::remove(archive);
     }
-    for (const char* tool : {"/nonexistent/zip", "/bin/false"}) {
+    for (const std::string& tool :
+         {std::string("/nonexistent/zip"), testsupport::testProgram("argdump")}) {  // exits 64
         writeFile(archive, "earlier archive");
         EXPECT_FALSE(run({.zip = tool})) << tool;
         EXPECT_FALSE(fs::exists(archive)) << tool << ": an earlier archive must not pass for this one";

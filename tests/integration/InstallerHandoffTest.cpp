@@ -7,6 +7,7 @@
 #include "common/Constants.h"
 #include "controller/InstallerHandoff.h"
 #include "support/FakeWine.h"
+#include "support/RecordingFrontEnd.h"
 #include "support/TestHome.h"
 
 namespace fs = std::filesystem;
@@ -18,30 +19,27 @@ TEST(InstallerHandoffTest, RunsTheCopyOrWhatCannotBeCopiedWhereItLies) {
     const std::string odd = home.home() + "/Down loads/$(touch x); `id` 'a' \"b\" & c.exe";
     fs::create_directories(folder);
     testsupport::writeFile(odd, "installer");
+    const std::string installing = "loading:Installing Steam...\nComplete the setup in the Steam window.|";
+    const std::string ready = installing + "ready|",
+                      notDetected =
+                          installing + "step1|status:Steam was not detected after installation.\nPlease try again.|";
     const std::tuple<std::string, std::string, std::string> cases[] = {
-        {odd, copy, "ready"},   // shell characters are one literal argument
-        {copy, copy, "ready"},  // the launcher's own copy, which must not be deleted first
-        {folder, folder, "step1"},
+        {odd, copy, ready},   // shell characters are one literal argument
+        {copy, copy, ready},  // the launcher's own copy, which must not be deleted first
+        {folder, folder, notDetected},
     };
-    for (const auto& [dropped, run, last] : cases) {
+    for (const auto& [dropped, run, screens] : cases) {
         SCOPED_TRACE(dropped);
-        wine.set("run.steam", last == "ready" ? "1" : "0");
+        wine.set("run.steam", screens == ready ? "1" : "0");
         fs::remove_all(Constants::prefixPath());
-        std::string ended;
-        const auto ignore = [](const std::string&) {};
-        const InstallerHandoff::Hooks h{[](auto&, auto&) {},
-                                        ignore,
-                                        [&] { ended = "ready"; },
-                                        [&] { ended = "step1"; },
-                                        ignore,
-                                        ignore,
-                                        [] { return fs::exists(Constants::prefixPath() + Constants::steamExeUnix); }};
+        testsupport::RecordingFrontEnd frontEnd;
         LauncherActivity activity;
-        EXPECT_TRUE(InstallerHandoff::handleDroppedInstaller(
-            dropped,
-            {Constants::supportDir(), Constants::wineBin(), Constants::prefixPath(), std::chrono::milliseconds(100)}, h,
-            activity, [](auto work) { work(); }));
-        EXPECT_EQ(ended, last);
+        const InstallerHandoff::Settings settings{
+            Constants::supportDir(), Constants::wineBin(), Constants::prefixPath(), std::chrono::milliseconds(100),
+            [] { return fs::exists(Constants::prefixPath() + Constants::steamExeUnix); }};
+        EXPECT_TRUE(
+            InstallerHandoff::handleDroppedInstaller(dropped, settings, frontEnd, activity, [](auto work) { work(); }));
+        EXPECT_EQ(frontEnd.joined(), screens);
         EXPECT_EQ(wine.calls("wine").back().args, std::vector<std::string>{run});
         EXPECT_EQ(wine.calls("wine").back().env, testsupport::wineChildEnvironment(Constants::prefixPath()));
         EXPECT_TRUE(run != copy || testsupport::readFile(copy) == "installer");

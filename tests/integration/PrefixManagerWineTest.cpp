@@ -32,7 +32,7 @@ struct PrefixManagerWineTest : testing::Test {
     PrefixManager manager;
     const std::string log = PrefixManager::setupLogPath();
     Lines status;
-    PrefixManager::StatusCallback collect = [this](const std::string& s) { status.push_back(s); };
+    StatusCallback collect = [this](const std::string& s) { status.push_back(s); };
     const std::string prefix = home.root() + "/Application Support/pre fix \xC3\xBC";
     PrefixManager files{prefix};  // for the tests on directory trees
 };

@@ -52,7 +52,8 @@ TEST(SubprocessTest, ExitCodesSignalsAndStartFailures) {
 
 TEST(SubprocessTest, PipeDrainsEverythingInOrderUntilTheChildExits) {
     EXPECT_EQ(output(sh("echo 0; echo 1 >&2; echo 2; echo 3 >&2")), "0\n1\n2\n3\n");
-    EXPECT_EQ(output(sh("/usr/bin/head -c 64M /dev/zero")), std::string(64u << 20, '\0')) << "beyond the pipe buffer";
+    EXPECT_EQ(output(sh("/usr/bin/head -c 67108864 /dev/zero")), std::string(64u << 20, '\0'))
+        << "beyond the pipe buffer";
     // A grandchild holding the pipe must not keep the run from ending.
     const auto start = std::chrono::steady_clock::now();
     const std::string pid = output(sh("/bin/sleep 300 & echo $!"));

@@ -13,6 +13,7 @@
 #include "support/GoldenLog.h"
 #include "support/HttpTestServer.h"
 #include "support/TestHome.h"
+#include "support/ToolStandIn.h"
 #include "support/Undeletable.h"
 #include "wine/WineDownloader.h"
 
@@ -251,4 +252,30 @@ TEST(WineDownloaderTest, ArchiveMembersStayInsideTheStagingDirectory) {
     EXPECT_FALSE(fs::exists(home.home() + "/Library/Application Support/a/escaped-up.txt"));
     EXPECT_FALSE(fs::exists(outside + "/escaped-absolute.txt"));
     EXPECT_TRUE(fs::is_empty(outside + "/target"));
+}
+
+// The download quarantine mark is removed from the whole unpacked tree, after tar and before the tree
+// moves into place: xattr -r -d com.apple.quarantine on the staging directory. Its outcome is ignored,
+// a failing xattr included.
+TEST(WineDownloaderTest, QuarantineMarkIsRemovedFromTheUnpackedTree) {
+    testsupport::TestHome home;
+    const std::string served = buildServedFile(home.root() + "/served", kGood);
+    const testsupport::ToolStandIn xattr(home.root() + "/tools", "xattr");
+    for (const std::string& tool : {xattr.path(), testsupport::testProgram("argdump")}) {  // the latter exits 64
+        HttpTestServer server({served});
+        Settings settings = Settings::defaults();
+        settings.downloadURL = server.url();
+        settings.expectedSHA256 = platform::Sha256::hex(readFile(served));
+        settings.xattrPath = tool;
+        kSpace(100'000'000'000)(settings);
+        Outcome outcome;
+        WineDownloader downloader(settings);
+        outcome.install(downloader);
+        ASSERT_EQ(outcome.done.wait_for(120s), std::future_status::ready);
+        EXPECT_FALSE(outcome.results[0]) << tool << ": " << outcome.results[0]->message;
+        EXPECT_TRUE(downloader.isInstalled()) << tool;
+    }
+    const std::string staging = home.home() + "/Library/Application Support/Ferrowick/wine.partial";
+    EXPECT_EQ(xattr.calls(), (std::vector<testsupport::ToolStandIn::Call>{
+                                 {{"-r", "-d", "com.apple.quarantine", staging}, {"Wine Staging.app"}}}));
 }

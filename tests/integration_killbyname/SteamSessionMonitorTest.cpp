@@ -12,7 +12,7 @@
 #include "process/ProcessLauncher.h"
 #include "support/FakeWine.h"
 #include "support/GoldenLog.h"
-#include "support/RecordingSteamHost.h"
+#include "support/RecordingFrontEnd.h"
 #include "support/TestHome.h"
 
 using namespace std::chrono_literals;
@@ -47,7 +47,7 @@ struct Session {
         options.activity = &activity;
         options.now = [this] { return SteamSessionRules::Clock::now() + skipped; };
         if (adjust) adjust(*this);
-        monitor = std::make_unique<SteamSessionMonitor>(launcher, host, options);
+        monitor = std::make_unique<SteamSessionMonitor>(launcher, frontEnd, options);
         launcher.setOnExit([this](int32_t) { monitor->onSteamClosed(); });
     }
     ~Session() { platform::MainQueue::setPoster({}); }
@@ -67,7 +67,7 @@ struct Session {
     platform::ManualQueue queue;
     ProcessLauncher launcher;
     LauncherActivity activity;
-    testsupport::RecordingSteamHost host;
+    testsupport::RecordingFrontEnd frontEnd;
     SteamSessionMonitor::Options options;
     SteamSessionRules::Clock::duration skipped{};
     std::promise<bool> answer[2];
@@ -90,17 +90,17 @@ TEST(SteamSessionMonitorTest, AHungLaunchIsRestartedOnceThenFailsAndTheButtonClo
     };
     s.monitor->startSteam();
     tickOnceServerIsUp();
-    ASSERT_TRUE(s.queue.drainUntil([&] { return s.host.screens.back() == "loading:Restarting Steam..."; }, 60s));
+    ASSERT_TRUE(s.queue.drainUntil([&] { return s.frontEnd.screens.back() == "loading:Restarting Steam..."; }, 60s));
     const auto restarting = std::chrono::steady_clock::now();
     ASSERT_TRUE(s.settled());
     EXPECT_GE(std::chrono::steady_clock::now() - restarting, 5s);
-    EXPECT_EQ(s.host.screens, (Screens{"launching", "loading:Restarting Steam...", "launching"}));
+    EXPECT_EQ(s.frontEnd.screens, (Screens{"launching", "loading:Restarting Steam...", "launching"}));
     tickOnceServerIsUp();
     ASSERT_TRUE(s.settled());
     EXPECT_EQ(s.wine.calls("wine").size(), 2u) << "restarted only once";
     s.monitor->onMainButton();
     EXPECT_TRUE(s.queue.drainUntil([&] { return !s.monitor->isBusy() && !s.launcher.hasGameProcess(); }, 60s));
-    EXPECT_EQ(s.host.screens,
+    EXPECT_EQ(s.frontEnd.screens,
               (Screens{"launching", "loading:Restarting Steam...", "launching", "launchFailed", "ready"}));
     EXPECT_FALSE(s.wine.serverAlive());
     testsupport::expectGolden("logs/steam-hang-restart-failed.log",
@@ -119,7 +119,7 @@ TEST(SteamSessionMonitorTest, AnyWebHelperMakesTheButtonCloseAndPollsWait) {
     s.monitor->updateSteamStatus();
     ASSERT_TRUE(s.settled());
     EXPECT_EQ(s.probes, 1);
-    EXPECT_EQ(s.host.screens, Screens{"ready"});
+    EXPECT_EQ(s.frontEnd.screens, Screens{"ready"});
     EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam was started";
     const auto status = helper->waitFor(10);
     EXPECT_TRUE(status && status->signaled) << "the helper was left alive";
@@ -140,10 +140,10 @@ TEST(SteamSessionMonitorTest, ACloseDuringARestartsKillCallsTheRelaunchOff) {
     s.monitor->onMainButton();
     ASSERT_TRUE(s.probing(2));
     s.answer[0].set_value(true);  // the poll's probe answers first
-    ASSERT_TRUE(s.queue.drainUntil([&] { return s.host.screens.back() == "loading:Restarting Steam..."; }, 20s));
+    ASSERT_TRUE(s.queue.drainUntil([&] { return s.frontEnd.screens.back() == "loading:Restarting Steam..."; }, 20s));
     s.answer[1].set_value(true);
     ASSERT_TRUE(s.settled());
-    EXPECT_EQ(s.host.screens, (Screens{"launching", "loading:Restarting Steam...", "ready"}));
+    EXPECT_EQ(s.frontEnd.screens, (Screens{"launching", "loading:Restarting Steam...", "ready"}));
     EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam relaunched after the close";
 }
 
@@ -168,7 +168,7 @@ TEST_P(LateAnswer, StandsOnlyWhileNothingChanged) {
     s.answer[0].set_value(true);  // the server still lingered when it was probed
     ASSERT_TRUE(s.settled());
     EXPECT_EQ(s.probes, 1);
-    EXPECT_EQ(s.host.screens, screens);
+    EXPECT_EQ(s.frontEnd.screens, screens);
     EXPECT_EQ(s.readyProbes, readyProbes);
     if (!s.activity.busy()) return;
     s.monitor->updateSteamStatus(), s.monitor->onMainButton();
@@ -189,14 +189,14 @@ TEST(SteamSessionMonitorTest, AButtonAnswerAfterARepairBeganIsDropped) {
     EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam started during the repair";
     std::filesystem::remove(Constants::wineBin());
     s.monitor->startSteam();
-    EXPECT_TRUE(s.host.screens.empty());
+    EXPECT_TRUE(s.frontEnd.screens.empty());
     EXPECT_NE(testsupport::readFile(Logger::logPath()).find("] [ERROR] Failed to launch Steam.\n"), std::string::npos);
     s.activity.leave(LauncherActivity::Kind::repairing);
     s.answer[1].set_value(false);
     s.monitor->onMainButton();
     ASSERT_TRUE(s.settled());
     EXPECT_EQ(s.probes, 2);
-    EXPECT_EQ(s.host.screens, Screens{"error:Failed to launch Steam."});
+    EXPECT_EQ(s.frontEnd.screens, Screens{"error:Failed to launch Steam."});
 }
 
 // A poll already probing when Open Steam is clicked finds Steam running; the click's own probe then finds nothing
@@ -208,10 +208,10 @@ TEST(SteamSessionMonitorTest, AButtonStartAfterAPollMovedTheSessionIsDropped) {
     s.monitor->onMainButton();
     ASSERT_TRUE(s.probing(2));
     s.answer[0].set_value(true);
-    ASSERT_TRUE(s.queue.drainUntil([&] { return !s.host.screens.empty(); }, 20s));
+    ASSERT_TRUE(s.queue.drainUntil([&] { return !s.frontEnd.screens.empty(); }, 20s));
     s.answer[1].set_value(false);
     ASSERT_TRUE(s.settled());
-    EXPECT_EQ(s.host.screens, Screens{"running"});
+    EXPECT_EQ(s.frontEnd.screens, Screens{"running"});
     EXPECT_TRUE(s.wine.calls("wine").empty()) << "Steam started beside the one found running";
 }
 
@@ -222,7 +222,7 @@ TEST(SteamSessionMonitorTest, OurRunningClientIsWineRunningBeforeItsServerIsUp) 
     s.monitor->startSteam();
     s.monitor->updateSteamStatus();
     ASSERT_TRUE(s.settled());
-    EXPECT_EQ(s.host.screens, (Screens{"launching"}));
+    EXPECT_EQ(s.frontEnd.screens, (Screens{"launching"}));
     s.launcher.killAll();
 }
 

@@ -13,7 +13,7 @@
 #include "runtime/RuntimeValidator.h"
 #include "support/FakeWine.h"
 #include "support/GraphicsBundle.h"
-#include "support/RecordingSteamHost.h"
+#include "support/RecordingFrontEnd.h"
 #include "wine/PrefixManager.h"
 
 namespace fs = std::filesystem;
@@ -86,9 +86,9 @@ struct RealServices : SetupPipeline::Services {
     SetupPipeline::Check checkWineVersion() override { return {prefix.checkWineVersion().valid, ""}; }
     bool prefixExists() override { return prefix.prefixExists(); }
     bool enoughDiskSpace() override { return true; }
-    bool createPrefix(const SetupPipeline::StatusCallback& status) override { return prefix.createPrefix(status); }
+    bool createPrefix(const StatusCallback& status) override { return prefix.createPrefix(status); }
     bool mesaDLLsDeployed() override { return prefix.mesaDLLsDeployed(); }
-    bool deployMesaDLLs(const SetupPipeline::StatusCallback& status) override { return prefix.deployMesaDLLs(status); }
+    bool deployMesaDLLs(const StatusCallback& status) override { return prefix.deployMesaDLLs(status); }
     bool steamInstalled() override { return prefix.steamInstalled(); }
     bool isWineRunning() override { return false; }
     bool isSteamReady() override { return false; }
@@ -109,36 +109,30 @@ TEST(SoakTest, SetupRunsAndSteamCyclesLeaveNothingBehind) {
     platform::ManualQueue queue;
     queue.install();
     RealServices services;
-    std::vector<std::string> screens;
-    const auto screen = [&](const std::string& m) { platform::MainQueue::post([&, m] { screens.push_back(m); }); };
+    testsupport::RecordingFrontEnd setupScreens;
     LauncherActivity activity;
-    // clang-format off
-    SetupPipeline pipeline(services, activity, {
-        [](const std::string& level, const std::string& message) { Logger::shared().log(message, level); },
-        [](const std::string&) {}, [&] { screen("step1"); }, screen, [] {}, [](double, const std::string&) {},
-        [&](bool, std::optional<bool>) { screens.push_back("finished"); }, {}});
-    // clang-format on
+    SetupPipeline pipeline(services, setupScreens, activity, {[](bool, std::optional<bool>) {}, {}});
     soak(2, 50, 1, [&](int n) {
         fs::remove_all(Constants::prefixPath());
-        screens.clear();
+        setupScreens.screens.clear();
         pipeline.validateAndPrepare();
-        ASSERT_TRUE(queue.drainUntil([&] { return !pipeline.isRunning() && !screens.empty(); }, 60s)) << n;
-        EXPECT_EQ(screens, std::vector<std::string>{"step1"}) << "run " << n;
+        ASSERT_TRUE(queue.drainUntil([&] { return !pipeline.isRunning(); }, 60s)) << n;
+        EXPECT_EQ(setupScreens.screens.back(), "step1") << "run " << n;
         EXPECT_TRUE(services.mesaDLLsDeployed()) << "run " << n;
     });
     EXPECT_EQ(wine.calls("wine").size() % 52, 0u) << "every run ran the same Wine commands";
 
     testsupport::writeFile(Constants::prefixPath() + Constants::steamExeUnix, "installed\n");
     ProcessLauncher launcher;
-    testsupport::RecordingSteamHost host;
+    testsupport::RecordingFrontEnd frontEnd;
     SteamSessionMonitor::Options options;
     options.isWineRunning = options.isSteamReady = [] { return ProcessLauncher::isAnySteamWebHelperRunning(); };
     options.closePause = 0ms;
-    SteamSessionMonitor monitor{launcher, host, options};
+    SteamSessionMonitor monitor{launcher, frontEnd, options};
     launcher.setOnExit([&](int32_t) { monitor.onSteamClosed(); });
     const auto idle = [&] { return !monitor.isBusy(); };
     soak(3, 300, 2, [&](int n) {
-        host.screens.clear();
+        frontEnd.screens.clear();
         monitor.onMainButton();
         ASSERT_TRUE(queue.drainUntil([&] { return idle() && launcher.isRunning(); }, 30s)) << n;
         waitFor(ProcessLauncher::isAnySteamWebHelperRunning);  // else a poll would take Steam for gone
@@ -151,7 +145,7 @@ TEST(SoakTest, SetupRunsAndSteamCyclesLeaveNothingBehind) {
             << n;
         n % 10 == 9 ? monitor.onMainButton() : launcher.terminate();
         ASSERT_TRUE(queue.drainUntil([&] { return idle() && !launcher.hasGameProcess(); }, 30s)) << n;
-        EXPECT_EQ(host.screens, (std::vector<std::string>{"launching", "running", "ready"})) << "cycle " << n;
+        EXPECT_EQ(frontEnd.screens, (std::vector<std::string>{"launching", "running", "ready"})) << "cycle " << n;
         waitFor([&] { return !wine.serverAlive() && !ProcessLauncher::isAnySteamWebHelperRunning(); });
     });
     EXPECT_EQ(launcher.launchGeneration(), 303);

@@ -1,6 +1,9 @@
 #include "support/FakeWine.h"
 
 #include <signal.h>
+#ifdef __APPLE__
+#include <libproc.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -21,6 +24,13 @@ static std::string file(const std::string& name) {
 // A listed pid is ours only while its command line names the bin directory (else it was recycled);
 // a process in the middle of exec shows an empty command line for a moment.
 static bool isFixtureProcess(int pid) {
+#ifdef __APPLE__
+    // No /proc: the executable's path, which the system gives with links resolved (/var is /private/var).
+    char path[PROC_PIDPATHINFO_MAXSIZE];
+    std::error_code ec;
+    const std::string bin = fs::canonical(Constants::wineDir() + "/bin", ec).string() + "/";
+    return ::proc_pidpath(pid, path, sizeof path) > 0 && std::string(path).rfind(bin, 0) == 0;
+#else
     const std::string proc = "/proc/" + std::to_string(pid);
     for (int attempt = 0; attempt < 50; ++attempt, std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
         const std::string stat = readFile(proc + "/stat"), cmdline = readFile(proc + "/cmdline");
@@ -29,6 +39,7 @@ static bool isFixtureProcess(int pid) {
         if (!cmdline.empty()) return cmdline.rfind(file(""), 0) == 0;
     }
     return false;
+#endif
 }
 
 FakeWine::FakeWine() {

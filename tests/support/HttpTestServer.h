@@ -31,7 +31,8 @@ public:
 
     explicit HttpTestServer(Options options) : options_(std::move(options)) {
         ::signal(SIGPIPE, SIG_IGN);  // a client that hung up must not kill the process
-        sockaddr_in addr{AF_INET, htons(options_.port), {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in addr{};          // by name: the BSD structure begins with a length field
+        addr.sin_family = AF_INET, addr.sin_port = htons(options_.port), addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
         auto* address = reinterpret_cast<sockaddr*>(&addr);
         const int reuse = 1;  // a fixed port is free again at once after a restart
@@ -43,13 +44,21 @@ public:
         url_ = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
         thread_ = std::thread([this] {
             for (int fd; !stop_;)
-                if ((fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) respond(fd), ::close(fd);
+                if ((fd = acceptConnection()) >= 0) stop_ ? void() : respond(fd), ::close(fd);
         });
     }
     ~HttpTestServer() {
         stop_ = true;
-        ::shutdown(listenFd_, SHUT_RDWR);  // wakes the blocked accept
+        // Wakes the blocked accept with a connection of its own (shutting the listening socket down
+        // does that on Linux only).
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        const int wake = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+            ::connect(wake, reinterpret_cast<sockaddr*>(&addr), len) != 0)
+            ::shutdown(listenFd_, SHUT_RDWR);
         thread_.join();
+        ::close(wake);
         for (int fd : {listenFd_, fileFd_}) ::close(fd);
     }
 
@@ -58,6 +67,25 @@ public:
 
 private:
     static constexpr char kServedPath[] = "/downloads/wine-staging-11.4-osx64.tar.xz";
+
+    // Descriptors are close-on-exec, so that no child a test starts meanwhile holds a connection open.
+    // Where that cannot be atomic (macOS), posix_spawn closes whatever the child is not given.
+    static int socketCloseOnExec() {
+#ifdef SOCK_CLOEXEC
+        return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#else
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        return fd >= 0 && ::fcntl(fd, F_SETFD, FD_CLOEXEC), fd;
+#endif
+    }
+    int acceptConnection() const {
+#ifdef SOCK_CLOEXEC
+        return ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+#else
+        const int fd = ::accept(listenFd_, nullptr, nullptr);
+        return fd >= 0 && ::fcntl(fd, F_SETFD, FD_CLOEXEC), fd;
+#endif
+    }
 
     void respond(int fd) {
         const timeval limit{30, 0};  // a client that stops talking cannot hold the server
@@ -90,7 +118,7 @@ private:
     }
 
     Options options_;
-    int fileFd_ = -1, listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fileFd_ = -1, listenFd_ = socketCloseOnExec();
     std::string url_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -124,7 +124,7 @@ const auto cutShort = [](const std::string& role, const std::string& command = "
     return [role, command](Journey& j) {
         const size_t before = runs(j.wine, command);
         auto child = platform::Subprocess::start(
-            {fs::read_symlink("/proc/self/exe"),
+            {uitest::thisTestProgram(),
              {},
              {{"HOME", j.home().home()}, {"TMPDIR", j.home().tmp()}, {"FERROWICK_UI_CHILD", role}}});
         ASSERT_TRUE(child.process) << child.error;

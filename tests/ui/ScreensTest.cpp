@@ -204,7 +204,7 @@ TEST(ScreenDumps, StartupAtScaleTwoAndWithoutTheIcon) {
         return launcher.buildWindow(), expectScreen("00-startup-scale-2", *launcher.d().window);
     auto environment = platform::currentEnvironment();
     environment["QT_SCALE_FACTOR"] = "2";
-    const auto child = platform::Subprocess::run({std::filesystem::read_symlink("/proc/self/exe").string(),
+    const auto child = platform::Subprocess::run({uitest::thisTestProgram(),
                                                   {"--gtest_filter=ScreenDumps.StartupAtScaleTwoAndWithoutTheIcon"},
                                                   environment,
                                                   platform::OutputMode::Pipe});

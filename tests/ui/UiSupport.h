@@ -18,6 +18,11 @@
 namespace uitest {
 
 // Runs everything posted to the main queue so far, and what that posts.
+// This test program, to start it again as a child.
+inline std::string thisTestProgram() {
+    return platform::Bundle::executableDirectory() + "/ui_tests";
+}
+
 inline void settle() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }

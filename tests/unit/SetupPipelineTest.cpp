@@ -5,13 +5,21 @@
 
 #include "controller/SetupPipeline.h"
 #include "platform/MainQueue.h"
+#include "support/LogTail.h"
 
 namespace {
 
 using Check = SetupPipeline::Check;
 
-// Services that answer from fields; calls, screens and log lines go into one journal. Bodies run inline unless held.
-struct Harness : SetupPipeline::Services {
+// Services that answer from fields, and a front end; calls and screens go into one journal, log lines into the
+// test's launcher log. Bodies run inline unless held.
+struct Harness : SetupPipeline::Services, FrontEnd {
+    // One HOME for the process: the launcher log's path is fixed at its first use.
+    static testsupport::TestHome& home() {
+        static testsupport::TestHome home;
+        return home;
+    }
+    testsupport::LogTail log = (home(), testsupport::LogTail());
     Check os{true, "14.5"}, cpu{true, "arm64"}, wine{true, "wine-11.4 (Staging)"};
     bool wineThere = true, prefix = false, space = true, deployed = false, steam = false, wineRunning = false;
     bool steamReady = true, downloadRepairs = true, holdBodies = false, holdDownload = false;
@@ -29,9 +37,9 @@ struct Harness : SetupPipeline::Services {
     Check checkWineVersion() override { return wine; }
     bool prefixExists() override { return prefix; }
     bool enoughDiskSpace() override { return note("call space"), space; }
-    bool createPrefix(const SetupPipeline::StatusCallback&) override { return prefix = true; }
+    bool createPrefix(const StatusCallback&) override { return prefix = true; }
     bool mesaDLLsDeployed() override { return deployed; }
-    bool deployMesaDLLs(const SetupPipeline::StatusCallback&) override { return deployed = true; }
+    bool deployMesaDLLs(const StatusCallback&) override { return deployed = true; }
     bool steamInstalled() override { return steam; }
     bool isWineRunning() override { return wineRunning; }
     bool isSteamReady() override { return steamReady; }
@@ -44,23 +52,42 @@ struct Harness : SetupPipeline::Services {
         if (!holdDownload && count("call download") < 3) heldDownload();  // a loop fails on the count, not a hang
     }
 
+    void showLoading(const std::string& status) override { note(status); }
+    void showStep1() override { note("step1"); }
+    void showSteamReady() override { note("ready"); }
+    void showSteamLaunching() override {}
+    void showSteamRunning() override {}
+    void showSteamLaunchFailed() override {}
+    void showError(const std::string& message) override { note(message); }
+    void setStatusText(const std::string&) override {}
+    void showDownload() override {}
+    void showDownloadProgress(double, const std::string&) override {}
+    bool eulaAccepted() const override { return true; }
+
     Harness() {
         main.install();
-        const auto screen = [this](const std::string& m) { note(m); };
-        // clang-format off
-        pipeline = std::make_unique<SetupPipeline>(*this, activity, SetupPipeline::Hooks{
-            [this](const std::string& level, const std::string& m) { note(level + " " + m); }, screen,
-            [this] { note("step1"); }, screen, [] {}, [](double, const std::string&) {},
+        SetupPipeline::Handoffs handoffs{
             [this](bool wine, std::optional<bool> ready) {
-                note("finished " + std::to_string(wine) + (ready ? std::to_string(*ready) : "-")); },
-            [this] { note("recover"); }},
+                note("finished " + std::to_string(wine) + (ready ? std::to_string(*ready) : "-"));
+            },
+            // Noted with whether the run had begun its log by then.
+            [this] { note(logged("INFO --- Validation started ---") ? "recover late" : "recover"); }};
+        pipeline = std::make_unique<SetupPipeline>(
+            *this, *this, activity, std::move(handoffs),
             [this](std::function<void()> body) { holdBodies ? heldBodies.push_back(body) : body(); });
-        // clang-format on
     }
     ~Harness() override { platform::MainQueue::setPoster({}); }
     void run() { pipeline->validateAndPrepare(), main.drain(); }
     void note(const std::string& line) { journal.push_back(line); }
     int count(const std::string& line) const { return int(std::count(journal.begin(), journal.end(), line)); }
+    // How often the launcher log has the entry "LEVEL message" since the harness was made.
+    int logged(const std::string& entry) const {
+        const std::string all = "|" + log.entries();
+        int n = 0;
+        for (size_t at = all.find("|" + entry + "|"); at != std::string::npos; at = all.find("|" + entry + "|", at + 1))
+            ++n;
+        return n;
+    }
 };
 
 }  // namespace
@@ -103,7 +130,7 @@ TEST(SetupPipelineTest, AWrongRuntimeIsDownloadedOnceAndNeverAgain) {
             EXPECT_EQ(h.count("call download"), 1);
             EXPECT_EQ(h.count("call os"), 3) << "the whole pipeline runs again after the download";
             EXPECT_EQ(h.journal.back(), repaired ? "step1" : "Setup failed.\nPlease try again.");
-            EXPECT_EQ(h.count("ERROR Wine runtime still unusable after download, found version: wine-8.0.2"),
+            EXPECT_EQ(h.logged("ERROR Wine runtime still unusable after download, found version: wine-8.0.2"),
                       repaired ? 0 : 2);
         }
     }
@@ -115,7 +142,7 @@ TEST(SetupPipelineTest, ARequestWhileARunIsUnderWayIsIgnoredAndLogged) {
     h.holdBodies = true;
     h.run(), h.run();
     EXPECT_EQ(h.heldBodies.size(), 1u);
-    EXPECT_EQ(h.count("INFO Setup already in progress, request ignored"), 1);
+    EXPECT_EQ(h.logged("INFO Setup already in progress, request ignored"), 1);
     h.heldBodies[0]();  // the run lasts until its outcome has reached the main thread
     h.run();
     EXPECT_EQ(h.heldBodies.size(), 1u);
@@ -128,12 +155,11 @@ TEST(SetupPipelineTest, ARequestWhileARunIsUnderWayIsIgnoredAndLogged) {
     EXPECT_EQ(h.journal.back(), "step1");
     EXPECT_FALSE(h.pipeline->isRunning());
     EXPECT_EQ(h.count("recover"), 1);
-    const auto first = [&](const std::string& line) { return std::find(h.journal.begin(), h.journal.end(), line); };
-    EXPECT_LT(first("recover"), first("INFO --- Validation started ---"));
+    EXPECT_EQ(h.count("recover late"), 0);
 
     ASSERT_TRUE(h.activity.tryEnter(LauncherActivity::Kind::repairing));  // nor beside a repair
     h.run();
-    EXPECT_EQ(h.journal.back(), "INFO Repair already in progress, request ignored");
+    EXPECT_TRUE(h.log.entries().ends_with("|INFO Repair already in progress, request ignored|"));
     EXPECT_EQ(h.activity.current(), LauncherActivity::Kind::repairing);
 }
 

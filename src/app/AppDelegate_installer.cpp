@@ -1,4 +1,3 @@
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -7,8 +6,9 @@
 #include "controller/InstallerHandoff.h"
 #include "controller/PrefixRepair.h"
 
-// The Steam installer hand-off and the repair. Both run as background work
-// items that reach the window only through the screen operations.
+// The Steam installer step (Download Steam and the dropped installer) and
+// repair. Both run as background work items that reach the window only
+// through the front end's screens.
 
 namespace {
 constexpr char kRepairTitle[] = "Repair Installation?";
@@ -17,31 +17,25 @@ constexpr char kRepairButton[] = "Repair";
 constexpr char kCancelButton[] = "Cancel";
 }  // namespace
 
+void AppDelegate::onDownloadSteam() {
+    log.info("User clicked Download Steam");
+    openURL(Constants::steamDownloadURL());
+}
+
 void AppDelegate::handleDroppedInstaller(const std::string& path) {
     InstallerHandoff::Settings settings;
     settings.supportDir = Constants::supportDir();
     settings.wineBin = prefixManager.wineBin();
     settings.prefixPath = prefixManager.prefixPath();
-
-    InstallerHandoff::Hooks hooks;
-    wireCommonHooks(hooks);
-    hooks.showSteamReady = [this] { showSteamReady(); };
-    hooks.setStatusText = [self = QPointer<AppDelegate>(this)](const std::string& text) {
-        ui([self, text] {
-            if (self) self->statusLabel->setText(QString::fromStdString(text));
-        });
-    };
-    hooks.steamInstalled = [this] { return prefixManager.steamInstalled(); };
-    (void)InstallerHandoff::handleDroppedInstaller(path, settings, hooks, activity_);
+    settings.steamInstalled = [this] { return prefixManager.steamInstalled(); };
+    (void)InstallerHandoff::handleDroppedInstaller(path, settings, *this, activity_);
 }
 
 void AppDelegate::onRepair() {
-    PrefixRepair::Hooks hooks;
-    wireCommonHooks(hooks);
     // No question whose answer would be ignored: the screen may still show the
     // button while setup, the hand-off or an earlier repair runs.
     if (activity_.busy()) {
-        hooks.log("INFO", LauncherActivity::ignoredLine(activity_.current()));
+        log.info(LauncherActivity::ignoredLine(activity_.current()));
         return;
     }
     QMessageBox alert(QMessageBox::Warning, QString(), kRepairTitle, QMessageBox::NoButton, window.get());
@@ -52,5 +46,5 @@ void AppDelegate::onRepair() {
     alert.exec();
     if (alert.clickedButton() != repair) return;
     // Checked again: the alert's event loop may have let something begin.
-    (void)PrefixRepair::start(*services_, hooks, activity_);
+    (void)PrefixRepair::start(*services_, *this, activity_);
 }
