@@ -41,7 +41,9 @@ struct Point {
 class PrefixKillPointTest : public ::testing::TestWithParam<Point> {};
 
 size_t callsOf(const testsupport::FakeWine& wine, const std::string& command) {
-    return std::ranges::count_if(wine.calls("wine"), [&](const auto& call) { return call.args.at(0) == command; });
+    // Not std::ranges::count_if: libc++ 14, the stand-in for Apple's library, lacks it.
+    const auto calls = wine.calls("wine");
+    return std::count_if(calls.begin(), calls.end(), [&](const auto& call) { return call.args.at(0) == command; });
 }
 
 }  // namespace
