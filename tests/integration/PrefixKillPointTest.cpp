@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -40,12 +39,6 @@ struct Point {
 
 class PrefixKillPointTest : public ::testing::TestWithParam<Point> {};
 
-size_t callsOf(const testsupport::FakeWine& wine, const std::string& command) {
-    // Not std::ranges::count_if: libc++ 14, the stand-in for Apple's library, lacks it.
-    const auto calls = wine.calls("wine");
-    return std::count_if(calls.begin(), calls.end(), [&](const auto& call) { return call.args.at(0) == command; });
-}
-
 }  // namespace
 
 TEST_P(PrefixKillPointTest, NextStartBuildsAgainWhatWasCutShort) {
@@ -63,7 +56,7 @@ TEST_P(PrefixKillPointTest, NextStartBuildsAgainWhatWasCutShort) {
         ::_exit(0);
     }
     const std::string command = point.command;
-    for (int i = 0; i < 3000 && !command.empty() && callsOf(wine, command) == 0; ++i)
+    for (int i = 0; i < 3000 && !command.empty() && wine.runs(command) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the command is well into its work
     if (!command.empty()) ::kill(launcher, SIGKILL);
@@ -78,10 +71,10 @@ TEST_P(PrefixKillPointTest, NextStartBuildsAgainWhatWasCutShort) {
     if (!point.prefixLeft) writeFile(prefix + kLeftover, "half");  // as a wineboot cut short may leave
     // The next start, as setup goes: a prefix when there is none, then the components.
     wine.configure({});
-    const size_t wineboots = callsOf(wine, "wineboot");
+    const size_t wineboots = wine.runs("wineboot");
     ASSERT_TRUE(next.prefixExists() || next.createPrefix(nullptr));
     ASSERT_TRUE(next.mesaDLLsDeployed() || next.deployMesaDLLs(nullptr));
-    EXPECT_EQ(callsOf(wine, "wineboot") - wineboots, point.prefixLeft ? 0u : 1u);
+    EXPECT_EQ(wine.runs("wineboot") - wineboots, point.prefixLeft ? 0u : 1u);
     EXPECT_EQ(readFile(prefix + "/system.reg"), kWholeRegistry);
     EXPECT_NE(readFile(prefix + "/user.reg")
                   .find("[Software\\\\Wine\\\\AppDefaults\\\\Quillmoor.exe] "

@@ -1,6 +1,8 @@
 #include "support/FakeWine.h"
 
 #include <signal.h>
+
+#include <algorithm>
 #ifdef __APPLE__
 #include <libproc.h>
 #endif
@@ -61,6 +63,12 @@ void FakeWine::writeControl() const {
     for (const auto& [key, value] : control_) text += fakeWineField(key, value);
     writeFile(file("fake-wine.control.tmp"), text);  // renamed: a wine started meanwhile never reads half a file
     fs::rename(file("fake-wine.control.tmp"), file("fake-wine.control"));
+}
+
+size_t FakeWine::runs(const std::string& command) const {
+    const auto wine = calls("wine");
+    return std::count_if(wine.begin(), wine.end(),
+                         [&](const FakeWineCall& call) { return !call.args.empty() && call.args[0] == command; });
 }
 
 std::vector<FakeWineCall> FakeWine::calls(const std::string& program) const {

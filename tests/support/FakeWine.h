@@ -55,6 +55,8 @@ public:
     void configure(std::map<std::string, std::string> keys) { control_ = std::move(keys), writeControl(); }
 
     std::vector<FakeWineCall> calls(const std::string& program = "") const;  // oldest first; "": every program
+    // How many "wine" calls had `command` ("wineboot", "reg", a path) as their first argument.
+    [[nodiscard]] size_t runs(const std::string& command) const;
 
     // The server state "wineserver -w" waits on and "-k" ends; setting it starts no process, and an
     // empty prefix matches every prefix.

@@ -28,11 +28,6 @@ const std::string kRunning = "Steam is running.\nPlay Quillmoor from your Librar
 
 enum Prefix { none, created, withSteam };
 
-// Calls of the fake wine whose first argument is `command`.
-size_t runs(const testsupport::FakeWine& wine, const std::string& command) {
-    return std::ranges::count_if(wine.calls("wine"), [&](const auto& call) { return call.args.at(0) == command; });
-}
-
 // A launcher with the bundle's graphics DLLs and the fake Wine runtime, its window built.
 struct Journey {
     Journey() { launcher.buildWindow(); }
@@ -122,13 +117,13 @@ const std::string kRestored = "Repair was not successful.\nYour previous install
 // launcher is the child below, its Wine the command it is inside.)
 const auto cutShort = [](const std::string& role, const std::string& command = "wineboot") {
     return [role, command](Journey& j) {
-        const size_t before = runs(j.wine, command);
+        const size_t before = j.wine.runs(command);
         auto child = platform::Subprocess::start(
             {uitest::thisTestProgram(),
              {},
              {{"HOME", j.home().home()}, {"TMPDIR", j.home().tmp()}, {"FERROWICK_UI_CHILD", role}}});
         ASSERT_TRUE(child.process) << child.error;
-        ASSERT_TRUE(uitest::pumpUntil([&] { return runs(j.wine, command) > before; }));
+        ASSERT_TRUE(uitest::pumpUntil([&] { return j.wine.runs(command) > before; }));
         const bool killed = role != "repairThenQuit";
         if (killed) child.process->sendSignal(SIGKILL);
         const auto ended = child.process->waitFor(60);
@@ -242,13 +237,13 @@ INSTANTIATE_TEST_SUITE_P(Journeys, JourneyTest, ::testing::Values(
     // slow registry writes paint no Steam screen; the pipeline's own last screen comes after them all.
     Row{"setup-polled", withSteam, [](Journey& j) {
         fs::remove(Constants::prefixPath() + "/drive_c/windows/system32/opengl32.dll"), j.wine.setServerAlive(true);
-        const size_t before = runs(j.wine, "reg");
+        const size_t before = j.wine.runs("reg");
         start(j);
-        ASSERT_TRUE(uitest::pumpUntil([&] { return runs(j.wine, "reg") > before; }));
+        ASSERT_TRUE(uitest::pumpUntil([&] { return j.wine.runs("reg") > before; }));
         j.d().updateSteamStatus(), uitest::pumpUntil([] { return false; }, std::chrono::seconds(1));
         j.d().updateSteamStatus();
         ASSERT_TRUE(uitest::pumpUntil([&] { return j.launcher.status().starts_with("Steam "); }));
-        EXPECT_EQ(runs(j.wine, "reg") - before, 5u) << j.launcher.status();
+        EXPECT_EQ(j.wine.runs("reg") - before, 5u) << j.launcher.status();
     }, "Steam launching...", {{"reg.sleep", "1"}}}),
     [](const auto& info) { std::string name = info.param.name; return (std::erase(name, '-'), name); });
 // clang-format on

@@ -71,10 +71,7 @@ TEST(Startup, OneLauncherPerSupportDirectory) {
         EXPECT_TRUE(started.process) << started.error;
         return std::move(started.process);
     };
-    const auto wineboots = [&] {
-        return std::ranges::count_if(wine.calls("wine"),
-                                     [](const auto& call) { return call.args.at(0) == "wineboot"; });
-    };
+    const auto wineboots = [&] { return wine.runs("wineboot"); };
     const std::string log = home.supportDir() + "/launcher.log";
     auto first = launcher();
     ASSERT_TRUE(first && uitest::pumpUntil([&] { return wineboots() == 1; }));
