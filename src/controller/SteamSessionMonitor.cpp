@@ -1,6 +1,5 @@
 #include "controller/SteamSessionMonitor.h"
 
-#include <filesystem>
 #include <thread>
 
 #include "common/Constants.h"
@@ -8,6 +7,7 @@
 #include "platform/Background.h"
 #include "platform/ThreadContract.h"
 #include "process/ProcessLauncher.h"
+#include "wine/PrefixManager.h"
 
 using namespace SteamSessionRules;
 
@@ -20,10 +20,7 @@ SteamSessionMonitor::SteamSessionMonitor(ProcessLauncher& launcher, FrontEnd& fr
     if (!options_.isWineRunning) options_.isWineRunning = isWineRunning;
     if (!options_.now) options_.now = Clock::now;
     if (!options_.steamInstalled) {
-        options_.steamInstalled = [] {
-            std::error_code ec;
-            return std::filesystem::exists(Constants::prefixPath() + Constants::steamExeUnix, ec);
-        };
+        options_.steamInstalled = [] { return PrefixManager().steamInstalled(); };
     }
 }
 

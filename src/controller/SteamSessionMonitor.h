@@ -39,7 +39,8 @@ public:
         std::function<bool()> isSteamReady;            // empty: ProcessLauncher::isSteamReady
         std::chrono::milliseconds restartPause{3000};  // between the kill and the relaunch
         std::chrono::milliseconds closePause{1000};    // after the kill of a close
-        // Whether steam.exe is in the prefix; main thread. Empty: looks in Constants::prefixPath().
+        // Whether steam.exe is in the prefix; main thread. Empty: PrefixManager::steamInstalled of the launcher's
+        // prefix.
         std::function<bool()> steamInstalled;
         // What else the launcher is doing; empty: nothing ever is.
         const LauncherActivity* activity = nullptr;
